@@ -1,0 +1,85 @@
+# Builds a WebAssembly module from C and C++ sources with clang and wasm-ld,
+# translates it to C with wasm2c, and wraps the translation in a static
+# library named <name>_module whose header is <name>.h.
+#
+# The translated C is compiled with explicit bounds checks and the call-depth
+# counter: the packaged runtime library was built for guard pages, which would
+# leave both to a signal handler the host does not install.
+
+find_program(WASM_CLANG NAMES clang clang-14 REQUIRED)
+find_program(WASM2C wasm2c REQUIRED)
+
+set(WASM_COMMON_FLAGS --target=wasm32 -O2 -ffreestanding -nostdlibinc -mbulk-memory
+    -Wall -Wextra -Wno-unused-parameter)
+set(WASM_LINK_FLAGS -nostdlib -Wl,--no-entry
+    -Wl,--initial-memory=67108864 -Wl,--max-memory=2147483648
+    -Wl,--global-base=1024 -Wl,-z,stack-size=65536)
+set(WASM_TRANSLATED_FLAGS -DWASM_RT_MEMCHECK_SIGNAL_HANDLER=0
+    -DWASM_RT_USE_STACK_DEPTH_COUNT=1
+    -fno-optimize-sibling-calls -frounding-math -fsignaling-nans)
+
+function(add_wasm_module name)
+  cmake_parse_arguments(W "" "" "SOURCES;INCLUDES;DEFINES" ${ARGN})
+  set(objects)
+  file(MAKE_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/wasm/${name})
+  set(flags ${WASM_COMMON_FLAGS})
+  foreach(dir ${W_INCLUDES})
+    list(APPEND flags -I${dir})
+  endforeach()
+  foreach(def ${W_DEFINES})
+    list(APPEND flags -D${def})
+  endforeach()
+  foreach(src ${W_SOURCES})
+    get_filename_component(abs ${src} ABSOLUTE)
+    file(RELATIVE_PATH rel ${CMAKE_SOURCE_DIR} ${abs})
+    string(REGEX REPLACE "[/.]" "_" stem ${rel})
+    set(obj ${CMAKE_CURRENT_BINARY_DIR}/wasm/${name}/${stem}.o)
+    if(abs MATCHES "\\.s$")
+      add_custom_command(
+        OUTPUT ${obj}
+        COMMAND ${WASM_CLANG} --target=wasm32 -c ${abs} -o ${obj}
+        DEPENDS ${abs}
+        COMMENT "wasm32 ${rel}"
+        VERBATIM)
+    else()
+      if(abs MATCHES "\\.cc$")
+        set(lang_flags -std=c++17 -fno-exceptions -fno-rtti)
+      else()
+        set(lang_flags -std=c11)
+      endif()
+      add_custom_command(
+        OUTPUT ${obj}
+        COMMAND ${WASM_CLANG} ${flags} ${lang_flags} -MD -MF ${obj}.d -c ${abs} -o ${obj}
+        DEPENDS ${abs}
+        DEPFILE ${obj}.d
+        COMMENT "wasm32 ${rel}"
+        VERBATIM)
+    endif()
+    list(APPEND objects ${obj})
+  endforeach()
+
+  set(wasm ${CMAKE_CURRENT_BINARY_DIR}/${name}.wasm)
+  add_custom_command(
+    OUTPUT ${wasm}
+    COMMAND ${WASM_CLANG} --target=wasm32 ${WASM_LINK_FLAGS} ${objects} -o ${wasm}
+    DEPENDS ${objects}
+    COMMENT "wasm-ld ${name}.wasm"
+    VERBATIM)
+
+  set(gen_dir ${CMAKE_CURRENT_BINARY_DIR}/wasm2c/${name})
+  file(MAKE_DIRECTORY ${gen_dir})
+  add_custom_command(
+    OUTPUT ${gen_dir}/${name}.c ${gen_dir}/${name}.h
+    COMMAND ${WASM2C} ${wasm} -n ${name} -o ${gen_dir}/${name}.c
+    DEPENDS ${wasm}
+    COMMENT "wasm2c ${name}.wasm"
+    VERBATIM)
+
+  add_library(${name}_module STATIC ${gen_dir}/${name}.c)
+  target_include_directories(${name}_module PUBLIC ${gen_dir})
+  target_compile_options(${name}_module PRIVATE ${WASM_TRANSLATED_FLAGS} -w)
+  target_compile_definitions(${name}_module PUBLIC
+    WASM_RT_MEMCHECK_SIGNAL_HANDLER=0 WASM_RT_USE_STACK_DEPTH_COUNT=1)
+  target_link_libraries(${name}_module PUBLIC wasm-rt-impl)
+  set_target_properties(${name}_module PROPERTIES WASM_FILE ${wasm})
+endfunction()

@@ -1,0 +1,146 @@
+// The colour block encoder: exhaustive endpoint pair search, palette, per-pixel
+// indices and the 8-byte block record.
+#include "block_encoding.h"
+
+#include <math.h>
+
+// Pixels below this alpha take the transparent index in three-colour mode.
+enum { TRANSPARENT_BELOW = 128 };
+
+void unpack_rgb565(uint16_t c, uint8_t rgb[3]) {
+  int r5 = c >> 11, g6 = (c >> 5) & 63, b5 = c & 31;
+  rgb[0] = (uint8_t)(r5 << 3 | r5 >> 2);
+  rgb[1] = (uint8_t)(g6 << 2 | g6 >> 4);
+  rgb[2] = (uint8_t)(b5 << 3 | b5 >> 2);
+}
+
+int third(int a, int b) { return (int)((2 * a + b) / 3.0 + 0.5); }
+
+int half(int a, int b) { return (int)((a + b) * 0.5 + 0.5); }
+
+static int squared_distance(const uint8_t* a, const uint8_t* b) {
+  int dr = a[0] - b[0], dg = a[1] - b[1], db = a[2] - b[2];
+  return dr * dr + dg * dg + db * db;
+}
+
+// Euclidean distance: square root in double, rounded to single precision.
+static float colour_distance(const uint8_t* a, const uint8_t* b) {
+  return (float)sqrt((double)squared_distance(a, b));
+}
+
+// e, f, third(e, f), third(f, e), channel by channel.
+static void thirds_palette(const uint8_t* e, const uint8_t* f, uint8_t palette[12]) {
+  for (int ch = 0; ch < 3; ch++) {
+    palette[ch] = e[ch];
+    palette[3 + ch] = f[ch];
+    palette[6 + ch] = (uint8_t)third(e[ch], f[ch]);
+    palette[9 + ch] = (uint8_t)third(f[ch], e[ch]);
+  }
+}
+
+void find_endpoints(const uint8_t* colour_list, int colour_count, uint16_t* e, uint16_t* f) {
+  // each listed colour's RGB565 form and its unpacked channels, computed once
+  uint16_t packed[16];
+  uint8_t unpacked[48];
+  for (int k = 0; k < colour_count; k++) {
+    const uint8_t* c = colour_list + 3 * k;
+    packed[k] = pack_rgb565(c[0], c[1], c[2]);
+    unpack_rgb565(packed[k], unpacked + 3 * k);
+  }
+
+  float best_error = 100000.0f;
+  uint8_t palette[12];
+  for (int i = 0; i < colour_count; i++) {
+    for (int j = 0; j < colour_count; j++) {
+      thirds_palette(unpacked + 3 * i, unpacked + 3 * j, palette);
+      float error = 0.0f;
+      for (int k = 0; k < colour_count; k++) {
+        const uint8_t* c = colour_list + 3 * k;
+        float nearest = colour_distance(c, palette);
+        for (int p = 1; p < 4; p++) {
+          float d = colour_distance(c, palette + 3 * p);
+          if (d < nearest) nearest = d;
+        }
+        error += nearest;
+      }
+      if (best_error > error) {
+        best_error = error;
+        *e = packed[i];
+        *f = packed[j];
+      }
+    }
+  }
+}
+
+void build_block_palette(uint16_t c0, uint16_t c1, bool three_colour, uint8_t palette[12]) {
+  uint8_t p0[3], p1[3];
+  unpack_rgb565(c0, p0);
+  unpack_rgb565(c1, p1);
+  if (!three_colour) {
+    thirds_palette(p0, p1, palette);
+    return;
+  }
+  for (int ch = 0; ch < 3; ch++) {
+    palette[ch] = p0[ch];
+    palette[3 + ch] = p1[ch];
+    palette[6 + ch] = (uint8_t)half(p0[ch], p1[ch]);
+    palette[9 + ch] = 0;
+  }
+}
+
+void assign_indices(const uint8_t block_rgba[64], const uint8_t palette[12], bool three_colour,
+                    uint8_t indices[16]) {
+  int entries = three_colour ? 3 : 4;
+  for (int i = 0; i < 16; i++) {
+    const uint8_t* pixel = block_rgba + 4 * i;
+    if (three_colour && pixel[3] < TRANSPARENT_BELOW) {
+      indices[i] = 3;
+      continue;
+    }
+    int best = 0;
+    int best_distance = squared_distance(pixel, palette);
+    for (int p = 1; p < entries; p++) {
+      int d = squared_distance(pixel, palette + 3 * p);
+      if (d < best_distance) {
+        best_distance = d;
+        best = p;
+      }
+    }
+    indices[i] = (uint8_t)best;
+  }
+}
+
+void pack_block_record(uint16_t c0, uint16_t c1, const uint8_t indices[16], uint8_t record[8]) {
+  record[0] = (uint8_t)(c0 & 0xFF);
+  record[1] = (uint8_t)(c0 >> 8);
+  record[2] = (uint8_t)(c1 & 0xFF);
+  record[3] = (uint8_t)(c1 >> 8);
+  for (int r = 0; r < 4; r++) {
+    const uint8_t* row = indices + 4 * r;
+    record[4 + r] = (uint8_t)(row[0] << 6 | row[1] << 4 | row[2] << 2 | row[3]);
+  }
+}
+
+void encode_colour_block(const BlockState* block, int mode, uint8_t record[8]) {
+  uint16_t e = 0, f = 0;
+  find_endpoints(block->colour_list, block->colour_count, &e, &f);
+
+  // three-colour mode only in the alpha-aware mode, for equal endpoints or a
+  // block with transparent pixels; four-colour mode puts the larger colour first
+  bool three_colour = false;
+  if (mode & MODE_ALPHA_AWARE) {
+    three_colour = e == f;
+    for (int i = 0; i < 16 && !three_colour; i++) {
+      three_colour = block->block_rgba[4 * i + 3] < TRANSPARENT_BELOW;
+    }
+  }
+  uint16_t larger = e > f ? e : f, smaller = e > f ? f : e;
+  uint16_t c0 = three_colour ? smaller : larger;
+  uint16_t c1 = three_colour ? larger : smaller;
+
+  uint8_t palette[12];
+  uint8_t indices[16];
+  build_block_palette(c0, c1, three_colour, palette);
+  assign_indices(block->block_rgba, palette, three_colour, indices);
+  pack_block_record(c0, c1, indices, record);
+}

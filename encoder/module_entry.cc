@@ -1,0 +1,10 @@
+// The encoder's entry as the module exports it. Inside the module the two
+// path arguments are offsets into its linear memory, which is what pointers
+// are there.
+#include "velt_encoder.h"
+
+extern "C" __attribute__((export_name("m"))) int32_t module_compress_video(const char* pattern,
+                                                                         const char* output,
+                                                                         int32_t flags, int32_t fps) {
+  return compress_video_wasm(pattern, output, flags, fps);
+}

@@ -1,0 +1,231 @@
+// The encoder module's imports: descriptor-based file and console access over
+// the host's buffered streams, two fixed queries, and heap growth.
+//
+// Everything the module passes is untrusted. Each offset and length is checked
+// against the memory's current size (in 64-bit, so nothing wraps) before the
+// host reads or writes a byte; a call with any range outside the memory fails
+// with WASI_EINVAL and has no effect at all.
+#include "file_services.h"
+
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+FILE* fd_table[FD_TABLE_SIZE];
+
+namespace {
+
+constexpr uint32_t PAGE_SIZE = 65536;
+constexpr uint64_t MAX_MEMORY_BYTES = 32768ull * PAGE_SIZE;  // 2 GiB
+
+constexpr uint32_t OPEN_ACCESS_MASK = 3;
+constexpr uint32_t OPEN_APPEND = 0x400;
+constexpr uint32_t OPEN_CREATE_OR_TRUNCATE = 0x240;
+
+constexpr uint32_t FCNTL_COMMAND_LIMIT = 5;
+constexpr uint32_t TERMINAL_GET_ATTRIBUTES = 0x5401;
+constexpr uint32_t TERMINAL_REQUEST_IGNORED_BIT = 4;
+
+constexpr uint32_t IOVEC_SIZE = 8;
+
+// One entry of a module I/O vector.
+struct IoVector {
+  uint32_t buffer;
+  uint32_t length;
+};
+
+wasm_rt_memory_t* memory_of(Z_a_instance_t* context) {
+  return Z_veltZ_memory(context->instance);
+}
+
+// True when [offset, offset + length) lies inside the memory as it is now.
+bool in_memory(const wasm_rt_memory_t* memory, uint64_t offset, uint64_t length) {
+  return offset <= memory->size && length <= memory->size - offset;
+}
+
+uint32_t load_u32(const uint8_t* at) {
+  return uint32_t(at[0]) | uint32_t(at[1]) << 8 | uint32_t(at[2]) << 16 |
+         uint32_t(at[3]) << 24;
+}
+
+void store_u32(uint8_t* at, uint32_t value) {
+  for (int i = 0; i < 4; ++i) at[i] = uint8_t(value >> (8 * i));
+}
+
+void store_u64(uint8_t* at, uint64_t value) {
+  for (int i = 0; i < 8; ++i) at[i] = uint8_t(value >> (8 * i));
+}
+
+// Copies the vector out of module memory after checking the array and every
+// buffer it names. A copy, because a read may land on the array itself.
+bool load_vectors(const wasm_rt_memory_t* memory, uint32_t iovs, uint32_t iovs_len,
+                  std::vector<IoVector>& vectors) {
+  if (!in_memory(memory, iovs, uint64_t(iovs_len) * IOVEC_SIZE)) return false;
+  vectors.resize(iovs_len);
+  for (uint32_t i = 0; i < iovs_len; ++i) {
+    const uint8_t* entry = memory->data + iovs + uint64_t(i) * IOVEC_SIZE;
+    vectors[i] = {load_u32(entry), load_u32(entry + 4)};
+    if (!in_memory(memory, vectors[i].buffer, vectors[i].length)) return false;
+  }
+  return true;
+}
+
+// The stream of an open file descriptor, or null.
+FILE* open_stream(uint32_t fd) {
+  if (fd < FIRST_FILE_FD || fd >= FD_TABLE_SIZE) return nullptr;
+  return fd_table[fd];
+}
+
+const char* stream_mode(uint32_t flags) {
+  uint32_t access = flags & OPEN_ACCESS_MASK;
+  if (access == 0) return "rb";
+  if (access == 1) {
+    if (flags & OPEN_APPEND) return "ab";
+    if (flags & OPEN_CREATE_OR_TRUNCATE) return "wb";
+    return "r+b";
+  }
+  if (flags & OPEN_CREATE_OR_TRUNCATE) return "w+b";
+  if (flags & OPEN_APPEND) return "a+b";
+  return "r+b";
+}
+
+uint32_t negated(int error) { return uint32_t(-error); }
+
+}  // namespace
+
+Z_a_instance_t* wasm_syscalls_init(Z_velt_instance_t* instance) {
+  for (FILE*& slot : fd_table) slot = nullptr;
+  return new Z_a_instance_t{instance};
+}
+
+void wasm_syscalls_free(Z_a_instance_t* context) {
+  for (int fd = FIRST_FILE_FD; fd < FD_TABLE_SIZE; ++fd) {
+    if (fd_table[fd]) fclose(fd_table[fd]);
+    fd_table[fd] = nullptr;
+  }
+  delete context;
+}
+
+extern "C" {
+
+// close
+u32 Z_aZ_a(Z_a_instance_t*, u32 fd) {
+  FILE* stream = open_stream(fd);
+  if (!stream) return WASI_EBADF;
+  fclose(stream);
+  fd_table[fd] = nullptr;
+  return 0;
+}
+
+// write, gathering from the vector
+u32 Z_aZ_b(Z_a_instance_t* context, u32 fd, u32 iovs, u32 iovs_len, u32 nwritten) {
+  if (fd >= FD_TABLE_SIZE) return WASI_EBADF;
+  FILE* stream = fd_table[fd];
+  FILE* console = fd == 1 ? stdout : fd == 2 ? stderr : nullptr;
+  if (!stream && !console) return WASI_EBADF;
+
+  wasm_rt_memory_t* memory = memory_of(context);
+  std::vector<IoVector> vectors;
+  if (!load_vectors(memory, iovs, iovs_len, vectors) || !in_memory(memory, nwritten, 4))
+    return WASI_EINVAL;
+
+  uint32_t total = 0;
+  if (stream) {
+    for (const IoVector& v : vectors) {
+      size_t written = fwrite(memory->data + v.buffer, 1, v.length, stream);
+      total += uint32_t(written);
+      if (written < v.length) break;
+    }
+  } else {
+    // the console reports every byte as taken, whatever the stream did with it
+    for (const IoVector& v : vectors) {
+      fwrite(memory->data + v.buffer, 1, v.length, console);
+      total += v.length;
+    }
+  }
+  store_u32(memory->data + nwritten, total);
+  return 0;
+}
+
+// descriptor control: the module's library only asks, and nothing changes
+u32 Z_aZ_c(Z_a_instance_t*, u32, u32 cmd, u32) {
+  return cmd < FCNTL_COMMAND_LIMIT ? 0 : negated(WASI_EINVAL);
+}
+
+// heap growth: make the memory at least `requested` bytes; 1 or 0
+u32 Z_aZ_d(Z_a_instance_t* context, u32 requested) {
+  wasm_rt_memory_t* memory = memory_of(context);
+  if (memory->size >= requested) return 1;
+  if (requested > MAX_MEMORY_BYTES) return 0;
+  uint64_t pages = (uint64_t(requested) - memory->size + PAGE_SIZE - 1) / PAGE_SIZE;
+  return wasm_rt_grow_memory(memory, uint32_t(pages)) == UINT32_MAX ? 0 : 1;
+}
+
+// seek; the new position goes to `newoffset` as a 64-bit value
+u32 Z_aZ_e(Z_a_instance_t* context, u32 fd, u64 offset, u32 whence, u32 newoffset) {
+  FILE* stream = open_stream(fd);
+  if (!stream) return WASI_EBADF;
+  if (whence > 2) return WASI_EINVAL;
+  wasm_rt_memory_t* memory = memory_of(context);
+  if (!in_memory(memory, newoffset, 8)) return WASI_EINVAL;
+
+  static const int origins[3] = {SEEK_SET, SEEK_CUR, SEEK_END};
+  errno = 0;
+  if (fseeko(stream, off_t(int64_t(offset)), origins[whence]) != 0)
+    return errno ? u32(errno) : u32(WASI_EINVAL);
+  store_u64(memory->data + newoffset, uint64_t(int64_t(ftello(stream))));
+  return 0;
+}
+
+// read, scattering into the vector; stops at the first entry not filled
+u32 Z_aZ_f(Z_a_instance_t* context, u32 fd, u32 iovs, u32 iovs_len, u32 nread) {
+  if (fd >= FD_TABLE_SIZE || !fd_table[fd]) return WASI_EBADF;
+  FILE* stream = fd_table[fd];
+
+  wasm_rt_memory_t* memory = memory_of(context);
+  std::vector<IoVector> vectors;
+  if (!load_vectors(memory, iovs, iovs_len, vectors) || !in_memory(memory, nread, 4))
+    return WASI_EINVAL;
+
+  uint32_t total = 0;
+  for (const IoVector& v : vectors) {
+    size_t got = fread(memory->data + v.buffer, 1, v.length, stream);
+    total += uint32_t(got);
+    if (got < v.length) break;
+  }
+  store_u32(memory->data + nread, total);
+  return 0;
+}
+
+// terminal query: no descriptor is ever a terminal
+u32 Z_aZ_g(Z_a_instance_t*, u32 fd, u32 request, u32) {
+  bool console = fd == 1 || fd == 2;
+  if (console && (request & ~TERMINAL_REQUEST_IGNORED_BIT) == TERMINAL_GET_ATTRIBUTES)
+    return negated(WASI_ENOTTY);
+  return negated(WASI_EINVAL);
+}
+
+// open: the lowest free descriptor, or a negated error number
+u32 Z_aZ_h(Z_a_instance_t* context, u32, u32 path, u32 flags, u32) {
+  uint32_t fd = FIRST_FILE_FD;
+  while (fd < FD_TABLE_SIZE && fd_table[fd]) ++fd;
+  if (fd == FD_TABLE_SIZE) return negated(WASI_EMFILE);
+
+  // the path must end inside the memory
+  wasm_rt_memory_t* memory = memory_of(context);
+  if (path >= memory->size) return negated(WASI_EINVAL);
+  const char* name = reinterpret_cast<const char*>(memory->data + path);
+  if (!memchr(name, 0, memory->size - path)) return negated(WASI_EINVAL);
+
+  errno = 0;
+  FILE* stream = fopen(name, stream_mode(flags));
+  if (!stream) return negated(errno ? errno : WASI_EINVAL);
+  // the module buffers its own streams; a host buffer on top would hold back
+  // write failures until the close, whose result the module never sees
+  setvbuf(stream, nullptr, _IONBF, 0);
+  fd_table[fd] = stream;
+  return fd;
+}
+
+}  // extern "C"

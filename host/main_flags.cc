@@ -1,0 +1,15 @@
+// velt-encode-flags: velt-encode with the encoding flags given on the command
+// line (bit 0 alpha-aware blocks, bit 1 12-byte records).
+#include <cstdio>
+
+#include "driver.h"
+
+int main(int argc, char** argv) {
+  if (argc < 5) {
+    std::printf("Usage: %s <input_pattern> <output.velt> <fps> <flags>\n", argv[0]);
+    std::printf("Example: %s /tmp/input_X.png /tmp/output.velt 20 1\n", argv[0]);
+    std::puts("\nflags: 0 plain, 1 alpha-aware, 2 12-byte records, 3 alpha-aware 12-byte records.");
+    return 1;
+  }
+  return run_encoder(argv[1], argv[2], parse_int_argument(argv[3]), parse_int_argument(argv[4]));
+}

@@ -1,0 +1,43 @@
+// The encoder module instance: creation, teardown and guarded calls into it.
+#ifndef VELT_MODULE_INSTANCE_H
+#define VELT_MODULE_INSTANCE_H
+
+#include <csetjmp>
+#include <cstdint>
+
+#include "velt.h"
+
+extern "C" {
+// The runtime's recovery point; a trap jumps here with its code.
+extern jmp_buf wasm_rt_jmp_buf;
+}
+
+// Sets up the runtime. The packaged runtime takes over SIGSEGV to catch
+// guard-page faults; the module is compiled with explicit bounds checks
+// instead, so the default handling is restored: a crash in the host must stay
+// a crash, never pass for a module trap.
+void velt_runtime_init();
+
+// Creates the instance: its memory (1024 pages, at most 32768), function
+// table, data image and the services context it passes to every import.
+void wasm2c_velt_instantiate(Z_velt_instance_t* instance, struct Z_a_instance_t* context);
+// Frees the instance's function table and linear memory.
+void wasm2c_velt_free(Z_velt_instance_t* instance);
+
+// Runs `call` (a call into a module) with the trap recovery point armed.
+// Returns WASM_RT_TRAP_NONE, or the code of the trap that ended the call.
+template <typename Call>
+wasm_rt_trap_t run_guarded(Call&& call) {
+  // a trap leaves the depth counter where the trapping call stood
+  uint32_t saved_depth = wasm_rt_call_stack_depth;
+  wasm_rt_set_unwind_target(&wasm_rt_jmp_buf);
+  int code = sigsetjmp(wasm_rt_jmp_buf, 1);
+  if (code != 0) {
+    wasm_rt_call_stack_depth = saved_depth;
+    return static_cast<wasm_rt_trap_t>(code);
+  }
+  call();
+  return WASM_RT_TRAP_NONE;
+}
+
+#endif

@@ -1,0 +1,253 @@
+#include "e2e_support.h"
+
+#include <fcntl.h>
+#include <ftw.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+
+extern "C" {
+#include "lodepng.h"
+}
+
+extern char** environ;
+
+namespace e2e {
+
+Image::Image(unsigned w, unsigned h, Rgba fill) : width(w), height(h), rgba(size_t{w} * h * 4) {
+  for (unsigned y = 0; y < h; ++y)
+    for (unsigned x = 0; x < w; ++x) set(x, y, fill);
+}
+
+void Image::set(unsigned x, unsigned y, Rgba c) {
+  uint8_t* p = &rgba[(size_t{y} * width + x) * 4];
+  p[0] = c.r;
+  p[1] = c.g;
+  p[2] = c.b;
+  p[3] = c.a;
+}
+
+void Image::fill_block(unsigned bx, unsigned by, Rgba c) {
+  for (unsigned i = 0; i < 16; ++i) set(bx * 4 + i % 4, by * 4 + i / 4, c);
+}
+
+void Image::put_block(unsigned bx, unsigned by, const Rgba (&pixels)[16]) {
+  for (unsigned i = 0; i < 16; ++i) set(bx * 4 + i % 4, by * 4 + i / 4, pixels[i]);
+}
+
+TempDir::TempDir() {
+  const char* base = getenv("TMPDIR");
+  // keep paths short (frame paths must fit the encoder's 256 bytes) and free
+  // of upper-case X, which the encoder takes for the frame number
+  if (base == nullptr || strlen(base) > 64 || strchr(base, 'X') != nullptr) base = "/tmp";
+  std::string prefix = std::string(base) + "/velt-e2e-";
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::string templ = prefix + "XXXXXX";
+    std::vector<char> buf(templ.begin(), templ.end());
+    buf.push_back('\0');
+    if (mkdtemp(buf.data()) == nullptr) {
+      ADD_FAILURE() << "mkdtemp failed: " << strerror(errno);
+      return;
+    }
+    if (strchr(buf.data(), 'X') == nullptr) {
+      path_ = buf.data();
+      return;
+    }
+    rmdir(buf.data());
+  }
+  ADD_FAILURE() << "no temporary directory without X in its name";
+}
+
+TempDir::~TempDir() {
+  if (path_.empty()) return;
+  nftw(
+      path_.c_str(),
+      [](const char* p, const struct stat*, int, struct FTW*) { return remove(p); }, 16,
+      FTW_DEPTH | FTW_PHYS);
+}
+
+void write_png(const std::string& path, const Image& image) {
+  LodePNGState state;
+  lodepng_state_init(&state);
+  state.encoder.auto_convert = 0;  // keep the file 8-bit RGBA
+  unsigned char* png = nullptr;
+  size_t size = 0;
+  unsigned error = lodepng_encode(&png, &size, image.rgba.data(), image.width, image.height, &state);
+  lodepng_state_cleanup(&state);
+  if (error == 0) error = lodepng_save_file(png, size, path.c_str());
+  free(png);
+  ASSERT_EQ(error, 0u) << path << ": " << lodepng_error_text(error);
+}
+
+std::string write_sequence(const TempDir& dir, const std::string& stem,
+                           const std::vector<Image>& frames) {
+  for (size_t i = 0; i < frames.size(); ++i)
+    write_png(dir.file(stem + "_" + std::to_string(i) + ".png"), frames[i]);
+  return dir.file(stem + "_X.png");
+}
+
+void write_file(const std::string& path, const Bytes& bytes) {
+  std::ofstream out(path, std::ios::binary);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  ASSERT_TRUE(out.good()) << "cannot write " << path;
+}
+
+Bytes read_file(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+bool file_exists(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0;
+}
+
+RunResult run_program(const std::string& program, const std::vector<std::string>& args) {
+  RunResult result;
+  int out_pipe[2], err_pipe[2];
+  if (pipe(out_pipe) != 0 || pipe(err_pipe) != 0) {
+    ADD_FAILURE() << "pipe failed";
+    return result;
+  }
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_adddup2(&actions, out_pipe[1], 1);
+  posix_spawn_file_actions_adddup2(&actions, err_pipe[1], 2);
+  for (int fd : {out_pipe[0], out_pipe[1], err_pipe[0], err_pipe[1]})
+    posix_spawn_file_actions_addclose(&actions, fd);
+
+  std::vector<char*> argv;
+  argv.push_back(const_cast<char*>(program.c_str()));
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+
+  pid_t pid;
+  int rc = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  close(out_pipe[1]);
+  close(err_pipe[1]);
+  if (rc != 0) {
+    close(out_pipe[0]);
+    close(err_pipe[0]);
+    ADD_FAILURE() << "cannot start " << program << ": " << strerror(rc);
+    return result;
+  }
+
+  // read both pipes together so neither can fill up and stall the child
+  struct pollfd fds[2] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}};
+  std::string* sinks[2] = {&result.out, &result.err};
+  int open_count = 2;
+  while (open_count > 0) {
+    if (poll(fds, 2, -1) < 0) {
+      if (errno == EINTR) continue;
+      break;
+    }
+    for (int i = 0; i < 2; ++i) {
+      if (fds[i].fd < 0 || fds[i].revents == 0) continue;
+      char buf[4096];
+      ssize_t n = read(fds[i].fd, buf, sizeof buf);
+      if (n > 0) {
+        sinks[i]->append(buf, static_cast<size_t>(n));
+      } else if (n == 0 || errno != EINTR) {
+        close(fds[i].fd);
+        fds[i].fd = -1;
+        --open_count;
+      }
+    }
+  }
+  for (auto& f : fds)
+    if (f.fd >= 0) close(f.fd);
+
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  if (WIFEXITED(status)) {
+    result.exit_status = WEXITSTATUS(status);
+  } else if (WIFSIGNALED(status)) {
+    result.signal = WTERMSIG(status);
+  }
+  return result;
+}
+
+RunResult run_encode(const std::vector<std::string>& args) {
+  return run_program(VELT_ENCODE_PATH, args);
+}
+
+RunResult run_encode_flags(const std::vector<std::string>& args) {
+  return run_program(VELT_ENCODE_FLAGS_PATH, args);
+}
+
+std::string banner(const std::string& pattern, const std::string& output, int fps) {
+  return "Input pattern: " + pattern + "\nOutput: " + output + "\nFPS: " + std::to_string(fps) +
+         "\nInstantiating WASM module...\nRunning WASM init...\n"
+         "Memory: 1024 pages, 67108864 bytes\nCalling compress_video_wasm...\n"
+         "compress_video_wasm\n";
+}
+
+const char kSuccessLine[] = "\u2705 Success!\n";
+
+bool ends_with(const std::string& text, const std::string& tail) {
+  return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+std::string failure_line(int code) {
+  return "\u274C Failed with code: " + std::to_string(code) + "\n";
+}
+
+Bytes header(uint8_t rate_code, uint16_t frame_count, uint8_t width_code, uint8_t height_code) {
+  return {'V', 'E', 'L', 'T', 0, rate_code, static_cast<uint8_t>(frame_count >> 8),
+          static_cast<uint8_t>(frame_count & 0xFF), width_code, height_code};
+}
+
+Bytes concat(std::initializer_list<Bytes> parts) {
+  Bytes all;
+  for (const Bytes& p : parts) all.insert(all.end(), p.begin(), p.end());
+  return all;
+}
+
+Bytes repeat(const Bytes& part, size_t times) {
+  Bytes all;
+  all.reserve(part.size() * times);
+  for (size_t i = 0; i < times; ++i) all.insert(all.end(), part.begin(), part.end());
+  return all;
+}
+
+namespace {
+
+std::string hex_window(const Bytes& b, size_t from, size_t to) {
+  std::ostringstream s;
+  char buf[4];
+  for (size_t i = from; i < to && i < b.size(); ++i) {
+    snprintf(buf, sizeof buf, "%02X", b[i]);
+    s << (i == from ? "" : " ") << buf;
+  }
+  return s.str();
+}
+
+}  // namespace
+
+::testing::AssertionResult same_bytes(const Bytes& actual, const Bytes& expected) {
+  size_t common = std::min(actual.size(), expected.size());
+  size_t at = 0;
+  while (at < common && actual[at] == expected[at]) ++at;
+  if (at == common && actual.size() == expected.size()) return ::testing::AssertionSuccess();
+  size_t from = at >= 8 ? at - 8 : 0;
+  return ::testing::AssertionFailure()
+         << "size " << actual.size() << " (expected " << expected.size()
+         << "), first difference at offset " << at << "\n  actual   [" << from
+         << "..]: " << hex_window(actual, from, at + 16) << "\n  expected [" << from
+         << "..]: " << hex_window(expected, from, at + 16);
+}
+
+}  // namespace e2e

@@ -1,0 +1,100 @@
+// Helpers for whole runs of the programs: PNG sequences in a fresh temporary
+// directory, a child process with its output captured, and file bytes.
+#ifndef VELT_E2E_SUPPORT_H
+#define VELT_E2E_SUPPORT_H
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+namespace e2e {
+
+using Bytes = std::vector<uint8_t>;
+
+struct Rgba {
+  uint8_t r, g, b, a;
+};
+
+// Opaque primary colours and their uniform-block records: the RGB565 colour,
+// low byte first, then zeros.
+inline const Rgba kRed = {255, 0, 0, 255};
+inline const Rgba kGreen = {0, 255, 0, 255};
+inline const Rgba kBlue = {0, 0, 255, 255};
+inline const Rgba kWhite = {255, 255, 255, 255};
+inline const Rgba kBlack = {0, 0, 0, 255};
+inline const Bytes kRedRecord = {0x00, 0xF8, 0, 0, 0, 0, 0, 0};
+inline const Bytes kGreenRecord = {0xE0, 0x07, 0, 0, 0, 0, 0, 0};
+inline const Bytes kBlueRecord = {0x1F, 0x00, 0, 0, 0, 0, 0, 0};
+inline const Bytes kWhiteRecord = {0xFF, 0xFF, 0, 0, 0, 0, 0, 0};
+inline const Bytes kBlackRecord = {0, 0, 0, 0, 0, 0, 0, 0};
+
+// An 8-bit RGBA picture, rows from the top.
+struct Image {
+  unsigned width = 0, height = 0;
+  Bytes rgba;
+
+  Image(unsigned w, unsigned h, Rgba fill);
+  void set(unsigned x, unsigned y, Rgba c);
+  // Paints the 4x4 block whose top-left pixel is (4 * bx, 4 * by).
+  void fill_block(unsigned bx, unsigned by, Rgba c);
+  // Copies 16 pixels (row-major) into that block.
+  void put_block(unsigned bx, unsigned by, const Rgba (&pixels)[16]);
+};
+
+// A directory made fresh for one test, removed with everything in it.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::string& path() const { return path_; }
+  std::string file(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+// Writes `image` as an 8-bit RGBA PNG; fails the test on an encoder error.
+void write_png(const std::string& path, const Image& image);
+// Writes frames as <dir>/<stem>_0.png, _1.png, ...; returns the pattern
+// <dir>/<stem>_X.png.
+std::string write_sequence(const TempDir& dir, const std::string& stem,
+                           const std::vector<Image>& frames);
+void write_file(const std::string& path, const Bytes& bytes);
+// The file's bytes; empty when it cannot be read.
+Bytes read_file(const std::string& path);
+bool file_exists(const std::string& path);
+
+struct RunResult {
+  int exit_status = -1;  // -1 when the child ended by a signal
+  int signal = 0;
+  std::string out, err;
+};
+
+// Runs `program` with `args` after it (argv[0] is the program path) and no stdin,
+// waits for it and returns what it printed and how it ended.
+RunResult run_program(const std::string& program, const std::vector<std::string>& args);
+// The two programs under test.
+RunResult run_encode(const std::vector<std::string>& args);
+RunResult run_encode_flags(const std::vector<std::string>& args);
+
+// What velt-encode prints before the encoder's own messages.
+std::string banner(const std::string& pattern, const std::string& output, int fps);
+extern const char kSuccessLine[];
+bool ends_with(const std::string& text, const std::string& tail);
+std::string failure_line(int code);
+
+// The 10-byte file header.
+Bytes header(uint8_t rate_code, uint16_t frame_count, uint8_t width_code, uint8_t height_code);
+Bytes concat(std::initializer_list<Bytes> parts);
+Bytes repeat(const Bytes& part, size_t times);
+
+// Compares byte strings, reporting the sizes and the first difference.
+::testing::AssertionResult same_bytes(const Bytes& actual, const Bytes& expected);
+
+}  // namespace e2e
+
+#endif

@@ -1,0 +1,22 @@
+// Straightforward reference of the endpoint pair search and of the whole
+// 8-byte colour block record, kept as the oracle for faster searches.
+#ifndef VELT_REFERENCE_SEARCH_H
+#define VELT_REFERENCE_SEARCH_H
+
+#include <stdint.h>
+
+// The pair search written out literally: all ordered pairs (i, j) of listed
+// colours, outer loop i, the thirds palette of their RGB565 forms, the sum in
+// single precision and list order of each colour's smallest Euclidean distance
+// (square root in double, rounded to float), replaced only on a strictly
+// smaller sum.
+void reference_find_endpoints(const uint8_t* colour_list, int colour_count, uint16_t* e,
+                              uint16_t* f);
+
+// The 8-byte record of a block in mode 0 or 1 (1 = alpha-aware), from its 16
+// RGBA pixels and its colour list, built on reference_find_endpoints and on
+// its own palette, index and packing code.
+void reference_encode_colour_block(const uint8_t block_rgba[64], const uint8_t* colour_list,
+                                   int colour_count, int mode, uint8_t record[8]);
+
+#endif

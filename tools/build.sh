@@ -1,0 +1,7 @@
+#!/usr/bin/env bash
+# Sets up the machine if needed and builds everything into build/.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash tools/setup.sh
+cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build build -j"$(nproc)"

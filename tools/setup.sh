@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# Installs what the build needs on a fresh Debian 12 machine (run as root) and
+# fetches the PNG decoder's source into third_party/lodepng, checked by checksum.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+packages=(build-essential cmake clang lld wabt libgtest-dev libbenchmark-dev valgrind)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+# npm may come with a Node.js build of its own rather than Debian's package.
+command -v npm >/dev/null || missing+=(npm)
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "setup: installing ${missing[*]}"
+  apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
+fi
+
+# lodepng 20230410, as carried by the npm package lodepng@2.3.0.
+lodepng_version=2.3.0
+lodepng_c_sha256=4a6a2e6432877d64541cf244e20e646b6539c00f57b17751faeaaa553f699f69
+lodepng_h_sha256=f761b2bbc5ea479da03cc8d8d365d8eac53c327884573e5831f6d379c7f1b071
+dest=third_party/lodepng
+check() {
+  echo "$lodepng_c_sha256  $dest/lodepng.c" | sha256sum -c --quiet - >/dev/null 2>&1 &&
+  echo "$lodepng_h_sha256  $dest/lodepng.h" | sha256sum -c --quiet - >/dev/null 2>&1
+}
+if ! check; then
+  echo "setup: fetching lodepng@$lodepng_version"
+  work=$(mktemp -d)
+  trap 'rm -rf "$work"' EXIT
+  (cd "$work" && npm pack --silent "lodepng@$lodepng_version" >/dev/null && tar xzf "lodepng-$lodepng_version.tgz")
+  mkdir -p "$dest"
+  cp "$work/package/vendor/lodepng.c" "$work/package/vendor/lodepng.h" "$dest/"
+  check || { echo "setup: lodepng source does not match its checksum" >&2; exit 1; }
+fi
