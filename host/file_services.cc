@@ -28,6 +28,9 @@ constexpr uint32_t TERMINAL_GET_ATTRIBUTES = 0x5401;
 constexpr uint32_t TERMINAL_REQUEST_IGNORED_BIT = 4;
 
 constexpr uint32_t IOVEC_SIZE = 8;
+// as for the host's own gathering calls: a longer vector is refused, so the
+// module cannot make the host copy an arbitrarily large one
+constexpr uint32_t MAX_IOVECS = 1024;
 
 // One entry of a module I/O vector.
 struct IoVector {
@@ -61,6 +64,7 @@ void store_u64(uint8_t* at, uint64_t value) {
 // buffer it names. A copy, because a read may land on the array itself.
 bool load_vectors(const wasm_rt_memory_t* memory, uint32_t iovs, uint32_t iovs_len,
                   std::vector<IoVector>& vectors) {
+  if (iovs_len > MAX_IOVECS) return false;
   if (!in_memory(memory, iovs, uint64_t(iovs_len) * IOVEC_SIZE)) return false;
   vectors.resize(iovs_len);
   for (uint32_t i = 0; i < iovs_len; ++i) {

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "module_instance.h"
+#include "velt_instance_fixture.h"
 
 namespace {
 
@@ -73,25 +73,17 @@ class Capture {
   int saved_;
 };
 
-class FileServicesTest : public ::testing::Test {
+class FileServicesTest : public VeltInstanceTest {
  protected:
-  static void SetUpTestSuite() {
-    if (!wasm_rt_is_initialized()) velt_runtime_init();
-  }
-
   void SetUp() override {
-    context_ = wasm_syscalls_init(&instance_);
-    wasm2c_velt_instantiate(&instance_, context_);
-    memory_ = Z_veltZ_memory(&instance_);
-    ASSERT_EQ(run_guarded([&] { Z_veltZ_j(&instance_); }), WASM_RT_TRAP_NONE);
+    VeltInstanceTest::SetUp();
     char name[] = "/tmp/velt_services_XXXXXX";
     ASSERT_NE(mkdtemp(name), nullptr);
     dir_ = name;
   }
 
   void TearDown() override {
-    wasm2c_velt_free(&instance_);
-    wasm_syscalls_free(context_);
+    VeltInstanceTest::TearDown();
     fs::remove_all(dir_);
   }
 
@@ -133,9 +125,8 @@ class FileServicesTest : public ::testing::Test {
     return text.str();
   }
 
-  // Each service call runs with the recovery point armed: the runtime turns a
-  // host fault (a service reading past the memory) into a trap, and the test
-  // fails here instead of jumping back into a finished call.
+  // Each service call runs with the recovery point armed, as calls from the
+  // module do.
   template <typename Call>
   uint32_t guarded(Call call) {
     uint32_t result = 0xBAD0BAD0;
@@ -174,9 +165,6 @@ class FileServicesTest : public ::testing::Test {
     return seek_at(fd, uint64_t(offset), whence, RESULT_AT);
   }
 
-  Z_velt_instance_t instance_{};
-  Z_a_instance_t* context_ = nullptr;
-  wasm_rt_memory_t* memory_ = nullptr;
   fs::path dir_;
 };
 
@@ -398,6 +386,7 @@ TEST_F(FileServicesTest, VectorRangesAreCheckedBeforeAnyTransfer) {
       {last, 2, {{BUFFERS_AT, 5}}, RESULT_AT, false, "array crosses the end"},
       {0xFFFFFFF8, 2, {}, RESULT_AT, false, "array offset wraps"},
       {VECTORS_AT, 0x20000001, {{BUFFERS_AT, 5}}, RESULT_AT, false, "array length wraps"},
+      {VECTORS_AT, 1025, {{BUFFERS_AT, 5}}, RESULT_AT, false, "more entries than a host call takes"},
       {VECTORS_AT, 1, {{end() - 5, 5}}, RESULT_AT, true, "buffer ends at the last byte"},
       {VECTORS_AT, 1, {{end(), 0}}, RESULT_AT, true, "empty buffer at the end"},
       {VECTORS_AT, 2, {{BUFFERS_AT, 5}, {end() - 4, 5}}, RESULT_AT, false, "later buffer crosses"},

@@ -10,28 +10,14 @@
 #include <vector>
 
 #include "driver.h"
-#include "file_services.h"
+#include "velt_instance_fixture.h"
 
 namespace {
 
 constexpr uint32_t PAGE = 65536;
 
-class ModuleInstanceTest : public ::testing::Test {
+class ModuleInstanceTest : public VeltInstanceTest {
  protected:
-  static void SetUpTestSuite() {
-    if (!wasm_rt_is_initialized()) velt_runtime_init();
-  }
-  void SetUp() override {
-    context_ = wasm_syscalls_init(&instance_);
-    wasm2c_velt_instantiate(&instance_, context_);
-    memory_ = Z_veltZ_memory(&instance_);
-    ASSERT_EQ(run_guarded([&] { Z_veltZ_j(&instance_); }), WASM_RT_TRAP_NONE);
-  }
-  void TearDown() override {
-    wasm2c_velt_free(&instance_);
-    wasm_syscalls_free(context_);
-  }
-
   // The stack pointer's start, where the stack grows down from and the heap up.
   uint32_t stack_top() {
     uint32_t top = 0;
@@ -46,10 +32,6 @@ class ModuleInstanceTest : public ::testing::Test {
   void release(uint32_t at) {
     EXPECT_EQ(run_guarded([&] { Z_veltZ_k(&instance_, at); }), WASM_RT_TRAP_NONE);
   }
-
-  Z_velt_instance_t instance_{};
-  Z_a_instance_t* context_ = nullptr;
-  wasm_rt_memory_t* memory_ = nullptr;
 };
 
 TEST_F(ModuleInstanceTest, MemoryStartsAtOneThousandTwentyFourPages) {
