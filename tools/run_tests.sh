@@ -1,6 +1,11 @@
 #!/usr/bin/env bash
-# Sets up, builds, and runs the whole test suite.
+# Sets up, builds, and runs the whole test suite: once on the release build,
+# once on a debug build with AddressSanitizer and UBSan.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/build.sh
 ctest --test-dir build --output-on-failure -j"$(nproc)"
+
+cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug -DVELT_SANITIZE=ON >/dev/null
+cmake --build build-sanitize -j"$(nproc)"
+ctest --test-dir build-sanitize --output-on-failure -j"$(nproc)"
