@@ -40,8 +40,7 @@ void fetch_block(BlockState* block, const uint8_t* pixels, uint32_t width, uint3
 
 // Encodes the block at (x, y) of the frame in the given mode (flags & 3) into
 // `record`, which has room for MAX_RECORD_SIZE bytes; returns the record size
-// (8, or 12 in the 12-byte modes), or 0 for a block of the 12-byte modes that
-// needs the twelve-byte encoder, which does not exist yet.
+// (8, or 12 in the 12-byte modes).
 int encode_block(BlockState* block, const uint8_t* pixels, uint32_t width, uint32_t x, uint32_t y,
                  int mode, uint8_t* record);
 
@@ -67,5 +66,34 @@ void pack_block_record(uint16_t c0, uint16_t c1, const uint8_t indices[16], uint
 // The 8-byte record of a block that is neither transparent nor uniform, in
 // mode 0 or 1.
 void encode_colour_block(const BlockState* block, int mode, uint8_t record[8]);
+
+// Rounded per-channel mean of three 8-bit values.
+int third3(int a, int b, int c);
+
+// The eight-entry palette of three RGB565 colours: p0, p1, their two thirds
+// mixes, p2, the mean of all three, and the halves p0-p2 and p1-p2.
+void build_extended_palette(uint16_t c0, uint16_t c1, uint16_t c2, uint8_t palette[24]);
+
+// Endpoint search over the block's colours for 12-byte records: pairs i < j
+// with every third colour k, the triple whose eight-colour palette gives the
+// smallest sum of distances, first one on ties; a triple with E == F counts
+// only when G == E as well.
+void find_endpoint_triple(const uint8_t* colour_list, int colour_count, uint16_t* e, uint16_t* f,
+                          uint16_t* g);
+
+// Alpha layout: each pixel's 4-bit code, colour index (palette entries 0..3)
+// times four plus its alpha level; pixels with alpha <= 32 get code 4.
+void assign_pixel_codes(const uint8_t block_rgba[64], const uint8_t palette[24], uint8_t codes[16]);
+// Three-endpoint layout: each pixel's nearest entry of the eight.
+void assign_indices12(const uint8_t block_rgba[64], const uint8_t palette[24], uint8_t indices[16]);
+
+// The 12-byte record: c0, c1 and either the sixteen 4-bit codes (alpha
+// layout; c2 unused) or c2 and the sixteen 3-bit indices as one 48-bit string.
+void pack_block_record12(uint16_t c0, uint16_t c1, uint16_t c2, bool alpha_layout,
+                         const uint8_t values[16], uint8_t record[12]);
+
+// The 12-byte record of a block that is neither transparent nor uniform, in
+// mode 2 or 3.
+void encode_block12(const BlockState* block, int mode, uint8_t record[12]);
 
 #endif

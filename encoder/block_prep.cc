@@ -96,8 +96,10 @@ int encode_block(BlockState* block, const uint8_t* pixels, uint32_t width, uint3
   }
   block->colour_count = count;
 
-  // the 12-byte encoder does not exist yet; the run refuses modes 2 and 3 until it does
-  if (mode & MODE_RECORD12) return 0;
+  if (mode & MODE_RECORD12) {
+    encode_block12(block, mode, record);
+    return RECORD12_SIZE;
+  }
   encode_colour_block(block, mode, record);
   return RECORD8_SIZE;
 }

@@ -2,7 +2,7 @@
 // indices and the 8-byte block record.
 #include "block_encoding.h"
 
-#include <math.h>
+#include "colour_distance.h"
 
 // Pixels below this alpha take the transparent index in three-colour mode.
 enum { TRANSPARENT_BELOW = 128 };
@@ -17,16 +17,6 @@ void unpack_rgb565(uint16_t c, uint8_t rgb[3]) {
 int third(int a, int b) { return (int)((2 * a + b) / 3.0 + 0.5); }
 
 int half(int a, int b) { return (int)((a + b) * 0.5 + 0.5); }
-
-static int squared_distance(const uint8_t* a, const uint8_t* b) {
-  int dr = a[0] - b[0], dg = a[1] - b[1], db = a[2] - b[2];
-  return dr * dr + dg * dg + db * db;
-}
-
-// Euclidean distance: square root in double, rounded to single precision.
-static float colour_distance(const uint8_t* a, const uint8_t* b) {
-  return (float)sqrt((double)squared_distance(a, b));
-}
 
 // e, f, third(e, f), third(f, e), channel by channel.
 static void thirds_palette(const uint8_t* e, const uint8_t* f, uint8_t palette[12]) {
@@ -97,16 +87,7 @@ void assign_indices(const uint8_t block_rgba[64], const uint8_t palette[12], boo
       indices[i] = 3;
       continue;
     }
-    int best = 0;
-    int best_distance = squared_distance(pixel, palette);
-    for (int p = 1; p < entries; p++) {
-      int d = squared_distance(pixel, palette + 3 * p);
-      if (d < best_distance) {
-        best_distance = d;
-        best = p;
-      }
-    }
-    indices[i] = (uint8_t)best;
+    indices[i] = (uint8_t)nearest_entry(pixel, palette, entries);
   }
 }
 

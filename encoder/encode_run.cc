@@ -188,11 +188,6 @@ int32_t compress_video_wasm(const char* pattern, const char* output, int32_t fla
     if (*p == 'X') run.pattern_has_number = true;
   run.mode = flags & 3;
   run.rate_code = header_rate_code(fps, flags);
-  if (run.mode & MODE_RECORD12) {
-    puts("Error!12-byte records are not supported yet.");
-    fflush(stdout);
-    return VELT_ERR_UNSUPPORTED_MODE;
-  }
 
   run.out = fopen(output, "wb");
   if (run.out == nullptr) {

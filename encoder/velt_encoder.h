@@ -14,7 +14,6 @@ enum {
   VELT_ERR_SIZE_CHANGED = 5,    // a later frame differs in size from frame 0
   VELT_ERR_WRITE = 6,           // a seek, write or close of the output failed
   VELT_ERR_DECODE_FRAME = 7,    // a later frame exists but does not decode
-  VELT_ERR_UNSUPPORTED_MODE = 8,
 };
 
 #ifdef __cplusplus

@@ -40,6 +40,20 @@ TEST(Flags, RecordsAndRateCodeFollowTheFlags) {
                                     {0x00, 0x00, 0xFF, 0xFF, 0x50, 0x05, 0xFF, 0x44},  // index 3 is clear
                                     {0x00, 0xF8, 0x00, 0xF8, 0x0F, 0xF0, 0x00, 0x00},  // one colour + clear
                                     {0x00}});
+  const Bytes plain12 = concat({{0xF0},
+                                {0x00, 0xF8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},
+                                {0xFF, 0xFF, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},
+                                // white, black, white: indices 0 and 1 as a 48-bit string
+                                {0xFF, 0xFF, 0x00, 0x00, 0xFF, 0xFF, 0x00, 0x92, 0x40, 0x24, 0x90, 0x41},
+                                {0x00, 0xF8, 0x00, 0x00, 0x00, 0xF8, 0x00, 0x92, 0x40, 0x00, 0x00, 0x00},
+                                {0x00}});
+  const Bytes alpha_aware12 =
+      concat({{0xF0},
+              {0x00, 0x00, 0x00, 0x00, 0x44, 0x44, 0x44, 0x44, 0x44, 0x44, 0x44, 0x44},  // transparent
+              {0xFF, 0xFF, 0xFF, 0xFF, 0x33, 0x33, 0x33, 0x33, 0x33, 0x33, 0x33, 0x33},  // opaque level
+              {0x00, 0x00, 0xFF, 0xFF, 0x77, 0x33, 0x33, 0x77, 0x44, 0x44, 0x73, 0x73},  // code 4 is clear
+              {0x00, 0xF8, 0x00, 0xF8, 0x33, 0x44, 0x44, 0x33, 0x33, 0x33, 0x33, 0x33},
+              {0x00}});
   struct Case {
     const char* flags;
     Bytes expected;
@@ -50,6 +64,8 @@ TEST(Flags, RecordsAndRateCodeFollowTheFlags) {
       {"1", concat({header(0xA7, 1, 3, 0), alpha_aware}),
        "alpha-aware mode; any flag sets bit 7 of the rate code"},
       {"4", concat({header(0xA7, 1, 3, 0), plain}), "bits above the mode bits mark the header only"},
+      {"2", concat({header(0xA7, 1, 3, 0), plain12}), "12-byte records, three-endpoint layout"},
+      {"3", concat({header(0xA7, 1, 3, 0), alpha_aware12}), "12-byte records with per-pixel alpha"},
   };
   TempDir dir;
   const std::string pattern = write_sequence(dir, "a", {alpha_frame()});
@@ -60,18 +76,6 @@ TEST(Flags, RecordsAndRateCodeFollowTheFlags) {
     EXPECT_EQ(r.exit_status, 0) << r.out;
     EXPECT_TRUE(ends_with(r.out, kSuccessLine)) << r.out;
     EXPECT_TRUE(same_bytes(read_file(output), c.expected));
-  }
-}
-
-TEST(Flags, TwelveByteModesAreRefusedWithCode8) {
-  TempDir dir;
-  const std::string pattern = write_sequence(dir, "a", {alpha_frame()});
-  const std::string tail = "Error!12-byte records are not supported yet.\n" + failure_line(8);
-  for (const char* flags : {"2", "3"}) {
-    SCOPED_TRACE(std::string("flags ") + flags);
-    RunResult r = run_encode_flags({pattern, dir.file("out.velt"), "20", flags});
-    EXPECT_EQ(r.exit_status, 8);
-    EXPECT_TRUE(ends_with(r.out, tail)) << r.out;
   }
 }
 

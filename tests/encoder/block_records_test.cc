@@ -201,9 +201,9 @@ TEST(BlockPreparation, AlphaClassificationAndColourList) {
   EXPECT_EQ(state.colour_count, 16);
   EXPECT_FALSE(state.has_transparency);
 
-  // the 12-byte threshold is 32; colour blocks there have no encoder yet
+  // the 12-byte threshold is 32
   Block cut = varied([](int i) { return i % 2 ? 32 : 31; });
-  EXPECT_EQ(encode(cut, 3, &state).size(), 0u);
+  EXPECT_EQ(encode(cut, 3, &state).size(), 12u);
   EXPECT_EQ(state.colour_count, 8);
   EXPECT_TRUE(state.has_transparency);
   EXPECT_EQ(state.colour_list[0], cut[1].r);

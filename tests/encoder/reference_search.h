@@ -1,5 +1,5 @@
-// Straightforward reference of the endpoint pair search and of the whole
-// 8-byte colour block record, kept as the oracle for faster searches.
+// Straightforward references of the endpoint searches and of the whole 8- and
+// 12-byte colour block records, kept as the oracle for faster searches.
 #ifndef VELT_REFERENCE_SEARCH_H
 #define VELT_REFERENCE_SEARCH_H
 
@@ -18,5 +18,21 @@ void reference_find_endpoints(const uint8_t* colour_list, int colour_count, uint
 // its own palette, index and packing code.
 void reference_encode_colour_block(const uint8_t block_rgba[64], const uint8_t* colour_list,
                                    int colour_count, int mode, uint8_t record[8]);
+
+// The triple search written out literally: pairs i < j (outer loop i, then j)
+// with every third colour k (inner loop), the eight-entry palette of their
+// RGB565 forms, the block error summed as in the pair search; a triple is
+// taken only on a strictly smaller sum and only when E != F or G == E.
+void reference_find_endpoint_triple(const uint8_t* colour_list, int colour_count, uint16_t* e,
+                                    uint16_t* f, uint16_t* g);
+
+// The 12-byte record of a block in mode 2 or 3 (3 = alpha-aware), from its 16
+// RGBA pixels and its colour list, built on the reference searches and on its
+// own ordering, palette, code, index and packing code. If `found` is not null
+// it receives the colours the search chose: E, F and G (0 after the pair
+// search, which has no third colour).
+void reference_encode_block12(const uint8_t block_rgba[64], const uint8_t* colour_list,
+                              int colour_count, int mode, uint8_t record[12],
+                              uint16_t found[3]);
 
 #endif
