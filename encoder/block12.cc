@@ -3,7 +3,7 @@
 // palette, and the record in the alpha layout or the three-endpoint layout.
 #include "block_encoding.h"
 
-#include "colour_distance.h"
+#include "colour_math.h"
 
 // Pixels at or below this alpha take the transparent code in the alpha layout.
 enum { TRANSPARENT_CODE_AT_MOST = 32, TRANSPARENT_CODE = 4 };
@@ -13,8 +13,6 @@ enum { OPAQUE_LAYOUT_FROM = 224 };
 // Alpha values of the four levels: colour index 1 has its own row.
 static const uint8_t ALPHA_LEVELS_INDEX1[4] = {0, 85, 170, 255};
 static const uint8_t ALPHA_LEVELS_OTHER[4] = {64, 128, 192, 255};
-
-int third3(int a, int b, int c) { return (int)((a + b + c) / 3.0 + 0.5); }
 
 void build_extended_palette(uint16_t c0, uint16_t c1, uint16_t c2, uint8_t palette[24]) {
   uint8_t p0[3], p1[3], p2[3];
@@ -30,44 +28,6 @@ void build_extended_palette(uint16_t c0, uint16_t c1, uint16_t c2, uint8_t palet
     palette[15 + ch] = (uint8_t)third3(p0[ch], p1[ch], p2[ch]);
     palette[18 + ch] = (uint8_t)half(p0[ch], p2[ch]);
     palette[21 + ch] = (uint8_t)half(p1[ch], p2[ch]);
-  }
-}
-
-void find_endpoint_triple(const uint8_t* colour_list, int colour_count, uint16_t* e, uint16_t* f,
-                          uint16_t* g) {
-  uint16_t packed[16] = {};
-  for (int k = 0; k < colour_count; k++) {
-    const uint8_t* c = colour_list + 3 * k;
-    packed[k] = pack_rgb565(c[0], c[1], c[2]);
-  }
-  *e = *f = *g = packed[0];
-
-  float best_error = 100000.0f;
-  uint8_t palette[24];
-  for (int i = 0; i < colour_count - 1; i++) {
-    for (int j = i + 1; j < colour_count; j++) {
-      for (int k = 0; k < colour_count; k++) {
-        uint16_t ce = packed[i], cf = packed[j], cg = packed[k];
-        build_extended_palette(ce, cf, cg, palette);
-        float error = 0.0f;
-        for (int m = 0; m < colour_count; m++) {
-          const uint8_t* c = colour_list + 3 * m;
-          float nearest = colour_distance(c, palette);
-          for (int p = 1; p < 8; p++) {
-            float d = colour_distance(c, palette + 3 * p);
-            if (d < nearest) nearest = d;
-          }
-          error += nearest;
-        }
-        // equal first two colours count only with the third colour equal too
-        if (best_error > error && (ce != cf || cg == ce)) {
-          best_error = error;
-          *e = ce;
-          *f = cf;
-          *g = cg;
-        }
-      }
-    }
   }
 }
 

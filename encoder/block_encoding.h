@@ -5,6 +5,8 @@
 
 #include <stdint.h>
 
+#include "colour_math.h"
+
 // Bits of the flags word that select the block encoding.
 enum {
   MODE_ALPHA_AWARE = 1,  // alpha classification, transparent records
@@ -23,16 +25,8 @@ struct BlockState {
   int colour_count;         // 1..16 valid entries of colour_list
 };
 
-// 8-bit channel to 5 or 6 bits, rounded to nearest.
-int quantize5(int v);
-int quantize6(int v);
-// 8-bit R, G, B to RGB565 (red in the top five bits).
-uint16_t pack_rgb565(int r, int g, int b);
 // RGB565 back to 8-bit channels by bit replication.
 void unpack_rgb565(uint16_t c, uint8_t rgb[3]);
-// Rounded per-channel mixes: (2a + b) / 3 and (a + b) / 2.
-int third(int a, int b);
-int half(int a, int b);
 
 // Copies the block whose top-left pixel is (x, y) out of an RGBA frame of the
 // given width into block->block_rgba.
@@ -67,8 +61,6 @@ void pack_block_record(uint16_t c0, uint16_t c1, const uint8_t indices[16], uint
 // mode 0 or 1.
 void encode_colour_block(const BlockState* block, int mode, uint8_t record[8]);
 
-// Rounded per-channel mean of three 8-bit values.
-int third3(int a, int b, int c);
 
 // The eight-entry palette of three RGB565 colours: p0, p1, their two thirds
 // mixes, p2, the mean of all three, and the halves p0-p2 and p1-p2.

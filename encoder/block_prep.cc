@@ -7,15 +7,6 @@
 // Alpha at or above which a pixel counts as visible in the alpha-aware modes.
 enum { ALPHA_THRESHOLD_RECORD8 = 128, ALPHA_THRESHOLD_RECORD12 = 32 };
 
-// the doubles nearest to 31 / 255 and 63 / 255
-int quantize5(int v) { return (int)(v * 0.12156862745098039 + 0.5); }
-
-int quantize6(int v) { return (int)(v * 0.24705882352941178 + 0.5); }
-
-uint16_t pack_rgb565(int r, int g, int b) {
-  return (uint16_t)(quantize5(r) << 11 | quantize6(g) << 5 | quantize5(b));
-}
-
 void fetch_block(BlockState* block, const uint8_t* pixels, uint32_t width, uint32_t x, uint32_t y) {
   for (uint32_t r = 0; r < 4; r++) {
     memcpy(block->block_rgba + 16 * r, pixels + 4 * ((size_t)(y + r) * width + x), 16);

@@ -2,7 +2,7 @@
 // indices and the 8-byte block record.
 #include "block_encoding.h"
 
-#include "colour_distance.h"
+#include "colour_math.h"
 
 // Pixels below this alpha take the transparent index in three-colour mode.
 enum { TRANSPARENT_BELOW = 128 };
@@ -14,10 +14,6 @@ void unpack_rgb565(uint16_t c, uint8_t rgb[3]) {
   rgb[2] = (uint8_t)(b5 << 3 | b5 >> 2);
 }
 
-int third(int a, int b) { return (int)((2 * a + b) / 3.0 + 0.5); }
-
-int half(int a, int b) { return (int)((a + b) * 0.5 + 0.5); }
-
 // e, f, third(e, f), third(f, e), channel by channel.
 static void thirds_palette(const uint8_t* e, const uint8_t* f, uint8_t palette[12]) {
   for (int ch = 0; ch < 3; ch++) {
@@ -25,40 +21,6 @@ static void thirds_palette(const uint8_t* e, const uint8_t* f, uint8_t palette[1
     palette[3 + ch] = f[ch];
     palette[6 + ch] = (uint8_t)third(e[ch], f[ch]);
     palette[9 + ch] = (uint8_t)third(f[ch], e[ch]);
-  }
-}
-
-void find_endpoints(const uint8_t* colour_list, int colour_count, uint16_t* e, uint16_t* f) {
-  // each listed colour's RGB565 form and its unpacked channels, computed once
-  uint16_t packed[16];
-  uint8_t unpacked[48];
-  for (int k = 0; k < colour_count; k++) {
-    const uint8_t* c = colour_list + 3 * k;
-    packed[k] = pack_rgb565(c[0], c[1], c[2]);
-    unpack_rgb565(packed[k], unpacked + 3 * k);
-  }
-
-  float best_error = 100000.0f;
-  uint8_t palette[12];
-  for (int i = 0; i < colour_count; i++) {
-    for (int j = 0; j < colour_count; j++) {
-      thirds_palette(unpacked + 3 * i, unpacked + 3 * j, palette);
-      float error = 0.0f;
-      for (int k = 0; k < colour_count; k++) {
-        const uint8_t* c = colour_list + 3 * k;
-        float nearest = colour_distance(c, palette);
-        for (int p = 1; p < 4; p++) {
-          float d = colour_distance(c, palette + 3 * p);
-          if (d < nearest) nearest = d;
-        }
-        error += nearest;
-      }
-      if (best_error > error) {
-        best_error = error;
-        *e = packed[i];
-        *f = packed[j];
-      }
-    }
   }
 }
 

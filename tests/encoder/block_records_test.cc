@@ -87,13 +87,15 @@ TEST(ColourHelpers, QuantizeListedValues) {
 
 TEST(ColourHelpers, QuantizeAndMixesRoundToNearestForAllInputs) {
   for (int v = 0; v < 256; v++) {
-    ASSERT_EQ(quantize5(v), (62 * v + 255) / 510) << v;
-    ASSERT_EQ(quantize6(v), (126 * v + 255) / 510) << v;
+    // the defining forms, with the doubles nearest to 31 / 255 and 63 / 255
+    ASSERT_EQ(quantize5(v), int(v * 0.12156862745098039 + 0.5)) << v;
+    ASSERT_EQ(quantize6(v), int(v * 0.24705882352941178 + 0.5)) << v;
   }
   for (int a = 0; a < 256; a++) {
     for (int b = 0; b < 256; b++) {
-      ASSERT_EQ(third(a, b), (2 * a + b + 1) / 3) << a << ", " << b;
-      ASSERT_EQ(half(a, b), (a + b + 1) / 2) << a << ", " << b;
+      // the defining forms: the mix in double precision, plus 0.5, truncated
+      ASSERT_EQ(third(a, b), int((2 * a + b) / 3.0 + 0.5)) << a << ", " << b;
+      ASSERT_EQ(half(a, b), int((a + b) * 0.5 + 0.5)) << a << ", " << b;
     }
   }
 }

@@ -181,8 +181,7 @@ void reference_find_endpoint_triple(const uint8_t* colour_list, int colour_count
 }
 
 void reference_encode_block12(const uint8_t block_rgba[64], const uint8_t* colour_list,
-                              int colour_count, int mode, uint8_t record[12],
-                              uint16_t found[3]) {
+                              int colour_count, int mode, uint8_t record[12], uint16_t found[3]) {
   bool any_below_32 = false, any_below_224 = false;
   for (int i = 0; i < 16; i++) {
     any_below_32 |= block_rgba[4 * i + 3] < 32;
@@ -242,7 +241,13 @@ void reference_encode_block12(const uint8_t block_rgba[64], const uint8_t* colou
 
   record[4] = (uint8_t)(c2 & 0xFF);
   record[5] = (uint8_t)(c2 >> 8);
-  uint64_t bits = 0;  // pixel 0 ends up in the top three of 48 bits
-  for (int i = 0; i < 16; i++) bits = bits << 3 | (uint64_t)ref_nearest(palette, 8, block_rgba + 4 * i);
-  for (int b = 0; b < 6; b++) record[6 + b] = (uint8_t)(bits >> (40 - 8 * b));
+  int idx[16];
+  for (int i = 0; i < 16; i++) idx[i] = ref_nearest(palette, 8, block_rgba + 4 * i);
+  // eight indices in three bytes, the first in the top bits
+  for (int h = 0; h < 2; h++) {
+    const int* x = idx + 8 * h;
+    record[6 + 3 * h] = (uint8_t)(x[0] << 5 | x[1] << 2 | x[2] >> 1);
+    record[7 + 3 * h] = (uint8_t)((x[2] & 1) << 7 | x[3] << 4 | x[4] << 1 | x[5] >> 2);
+    record[8 + 3 * h] = (uint8_t)((x[5] & 3) << 6 | x[6] << 3 | x[7]);
+  }
 }

@@ -32,7 +32,6 @@ void reference_find_endpoint_triple(const uint8_t* colour_list, int colour_count
 // it receives the colours the search chose: E, F and G (0 after the pair
 // search, which has no third colour).
 void reference_encode_block12(const uint8_t block_rgba[64], const uint8_t* colour_list,
-                              int colour_count, int mode, uint8_t record[12],
-                              uint16_t found[3]);
+                              int colour_count, int mode, uint8_t record[12], uint16_t found[3]);
 
 #endif

@@ -1,7 +1,7 @@
-// Compares the encoder's endpoint search and whole 8-byte records with the
-// straightforward reference on many generated blocks: random colours, few
-// colours, repeats, RGB565 collisions, mirrored (tied) colours and the alpha
-// cases of the alpha-aware mode.
+// Compares the encoder's endpoint searches and whole 8- and 12-byte records
+// with the straightforward references on many generated blocks: random
+// colours, few colours, repeats, RGB565 collisions, mirrored (tied) colours
+// and the alpha cases of the alpha-aware modes.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -51,7 +51,7 @@ void from_palette(Rng& rng, Rgba& b, int n, int bias_percent) {
   }
 }
 
-enum Shape { RANDOM, FEW, REPEATED, COLLIDING, MIRRORED, GREY_RAMP, SHAPE_COUNT };
+enum Shape { RANDOM, FEW, REPEATED, COLLIDING, ONE_CELL, MIRRORED, GREY_RAMP, SHAPE_COUNT };
 
 void fill_colours(Rng& rng, Rgba& b, Shape shape) {
   switch (shape) {
@@ -80,6 +80,22 @@ void fill_colours(Rng& rng, Rgba& b, Shape shape) {
         uint8_t rgb[3];
         for (int ch = 0; ch < 3; ch++) {
           int v = base[ch] + rng.below(9) - 4;
+          rgb[ch] = uint8_t(v < 0 ? 0 : v > 255 ? 255 : v);
+        }
+        set_rgb(b, i, rgb);
+      }
+      break;
+    }
+    case ONE_CELL: {
+      // different RGB colours that all fall on one RGB565 value: the search
+      // ends with equal endpoints
+      uint8_t base[3];
+      unpack_rgb565(uint16_t(rng.next()), base);
+      for (int i = 0; i < 16; i++) {
+        uint8_t rgb[3];
+        for (int ch = 0; ch < 3; ch++) {
+          int reach = ch == 1 ? 1 : 2;  // well inside the 6- and 5-bit steps
+          int v = base[ch] + rng.below(2 * reach + 1) - reach;
           rgb[ch] = uint8_t(v < 0 ? 0 : v > 255 ? 255 : v);
         }
         set_rgb(b, i, rgb);
@@ -124,14 +140,34 @@ void fill_colours(Rng& rng, Rgba& b, Shape shape) {
   }
 }
 
-enum AlphaCase { OPAQUE, SOME_CLEAR, AT_THRESHOLD, ANY_ALPHA, ALPHA_CASE_COUNT };
+enum AlphaCase {
+  OPAQUE,
+  SOME_CLEAR,
+  AT_THRESHOLD,
+  ANY_ALPHA,
+  ALPHA_CASE_COUNT,
+  // 12-byte cases: alphas at the alpha level boundaries, 32/33 and 223/224;
+  // the same with some pixels at 31/32/33 or clear
+  LEVEL_EDGES = ALPHA_CASE_COUNT,
+  LEVEL_EDGES_SOME_CLEAR,
+  // 224 and above, about every other block with one pixel at 223
+  AT_LAYOUT_BOUND,
+};
 
 void fill_alpha(Rng& rng, Rgba& b, AlphaCase alpha) {
+  static const uint8_t edges[] = {32,  33,  42,  43,  96,  97,  127, 128,
+                                  160, 161, 212, 213, 223, 224, 255, 255};
+  static const uint8_t clear_edges[] = {0, 31, 31, 32, 33};
   for (int i = 0; i < 16; i++) {
     uint8_t a = 255;
     if (alpha == SOME_CLEAR) a = rng.below(4) == 0 ? uint8_t(rng.below(128)) : 255;
     if (alpha == AT_THRESHOLD) a = rng.below(2) ? 128 : 127;
     if (alpha == ANY_ALPHA) a = rng.byte();
+    if (alpha == LEVEL_EDGES) a = edges[rng.below(16)];
+    if (alpha == AT_LAYOUT_BOUND) a = rng.below(24) == 0 ? 223 : rng.below(2) ? 224 : 255;
+    if (alpha == LEVEL_EDGES_SOME_CLEAR) {
+      a = rng.below(4) == 0 ? clear_edges[rng.below(5)] : edges[rng.below(16)];
+    }
     b.px[4 * i + 3] = a;
   }
 }
@@ -146,28 +182,77 @@ std::string describe(const Rgba& b, int mode) {
   return s;
 }
 
+// RGB565 colours and record bytes in hex, for failure messages.
+std::string hex_colours(const uint16_t* c, int n) {
+  std::string s;
+  char hex[8];
+  for (int k = 0; k < n; k++) {
+    snprintf(hex, sizeof hex, "%s%04X", k ? "," : "", c[k]);
+    s += hex;
+  }
+  return s;
+}
+
+std::string hex_bytes(const uint8_t* bytes, int n) {
+  std::string s;
+  char hex[4];
+  for (int k = 0; k < n; k++) {
+    snprintf(hex, sizeof hex, "%s%02X", k ? " " : "", bytes[k]);
+    s += hex;
+  }
+  return s;
+}
+
+// The 12-byte part of check_block: the search the encoder runs for this list
+// (pairs when some pixel is left out, triples otherwise) and the record.
+bool check_block12(const Rgba& b, int mode, const uint8_t* list, int count, const uint8_t* record) {
+  uint8_t expected[12];
+  uint16_t ref[3], got[3] = {0, 0, 0};
+  reference_encode_block12(b.px, list, count, mode, expected, ref);
+  if (count < 16) {
+    find_endpoints(list, count, &got[0], &got[1]);
+  } else {
+    find_endpoint_triple(list, count, &got[0], &got[1], &got[2]);
+  }
+  if (memcmp(got, ref, sizeof ref) != 0) {
+    ADD_FAILURE() << (count < 16 ? "endpoints " : "triple ") << hex_colours(got, 3)
+                  << " reference " << hex_colours(ref, 3) << "; " << describe(b, mode);
+    return false;
+  }
+  if (memcmp(record, expected, 12) != 0) {
+    ADD_FAILURE() << "record " << hex_bytes(record, 12) << " reference "
+                  << hex_bytes(expected, 12) << "; " << describe(b, mode);
+    return false;
+  }
+  return true;
+}
+
 // Encodes `b` with encode_block and compares list, endpoints and record with
 // the reference; returns false on a mismatch. Skips blocks that take the
 // uniform or transparent record.
 bool check_block(const Rgba& b, int mode, int* encoded) {
+  // alpha below which a pixel is left out of the colour list
+  const int threshold = mode == 1 ? 128 : mode == 3 ? 32 : 0;
   uint8_t list[48];
   int count = 0;
   bool uniform = true;
   for (int i = 0; i < 16; i++) {
     uniform &= memcmp(b.px + 4 * i, b.px, 4) == 0;
-    if (mode == 1 && b.px[4 * i + 3] < 128) continue;
+    if (b.px[4 * i + 3] < threshold) continue;
     memcpy(list + 3 * count++, b.px + 4 * i, 3);
   }
   if (uniform || count == 0) return true;
 
   BlockState state;
   uint8_t record[MAX_RECORD_SIZE];
-  EXPECT_EQ(encode_block(&state, b.px, 4, 0, 0, mode, record), 8) << describe(b, mode);
+  const int size = mode & MODE_RECORD12 ? RECORD12_SIZE : RECORD8_SIZE;
+  EXPECT_EQ(encode_block(&state, b.px, 4, 0, 0, mode, record), size) << describe(b, mode);
   ++*encoded;
   if (state.colour_count != count || memcmp(state.colour_list, list, 3 * count) != 0) {
     ADD_FAILURE() << "colour list differs; " << describe(b, mode);
     return false;
   }
+  if (size == RECORD12_SIZE) return check_block12(b, mode, list, count, record);
 
   uint16_t e = 0, f = 0, ref_e = 0, ref_f = 0;
   find_endpoints(list, count, &e, &f);
@@ -189,7 +274,7 @@ bool check_block(const Rgba& b, int mode, int* encoded) {
 
 TEST(SearchDifferential, MatchesReferenceOnGeneratedBlocks) {
   Rng rng{0x9E3779B97F4A7C15ULL};
-  const int kBlocksPerCase = 600;  // 6 shapes x (1 + 4) alpha cases x 600 = 18,000 blocks
+  const int kBlocksPerCase = 600;  // 7 shapes x (1 + 4) alpha cases x 600 = 21,000 blocks
   int encoded = 0, failures = 0;
   for (int shape = 0; shape < SHAPE_COUNT && failures < 5; shape++) {
     for (int n = 0; n < kBlocksPerCase && failures < 5; n++) {
@@ -204,7 +289,48 @@ TEST(SearchDifferential, MatchesReferenceOnGeneratedBlocks) {
     }
   }
   // the generators must reach the colour block encoder, not the cheap records
-  EXPECT_GT(encoded, 17000);
+  EXPECT_GT(encoded, 20000);
+}
+
+// The reference triple search scores about 250,000 distances per block, so
+// the 12-byte blocks are fewer, and fewer still in the unoptimised sanitizer
+// build.
+#if defined(__SANITIZE_ADDRESS__) || !defined(NDEBUG)
+const int kTripleBlocksPerShape = 3;
+#else
+const int kTripleBlocksPerShape = 32;
+#endif
+
+TEST(SearchDifferential, MatchesReferenceOnTwelveByteBlocks) {
+  Rng rng{0xD1B54A32D192ED03ULL};
+  int encoded = 0, failures = 0;
+  for (int shape = 0; shape < SHAPE_COUNT && failures < 5; shape++) {
+    // triple search: mode 2; mode 3 with every alpha at least 224 or about
+    // half the time one at 223, and with every alpha at least 32 and nearly
+    // always one below 224 (alpha layout)
+    for (int n = 0; n < kTripleBlocksPerShape && failures < 5; n++) {
+      Rgba b;
+      fill_colours(rng, b, Shape(shape));
+      fill_alpha(rng, b, ANY_ALPHA);
+      if (!check_block(b, 2, &encoded)) failures++;
+      fill_colours(rng, b, Shape(shape));
+      fill_alpha(rng, b, AT_LAYOUT_BOUND);
+      if (!check_block(b, 3, &encoded)) failures++;
+      fill_colours(rng, b, Shape(shape));
+      fill_alpha(rng, b, LEVEL_EDGES);
+      if (!check_block(b, 3, &encoded)) failures++;
+    }
+    // pixels below 32: the pair search over the rest, then the alpha layout
+    for (int n = 0; n < 10 * kTripleBlocksPerShape && failures < 5; n++) {
+      Rgba b;
+      fill_colours(rng, b, Shape(shape));
+      fill_alpha(rng, b, LEVEL_EDGES_SOME_CLEAR);
+      if (!check_block(b, 3, &encoded)) failures++;
+      fill_alpha(rng, b, ANY_ALPHA);
+      if (!check_block(b, 3, &encoded)) failures++;
+    }
+  }
+  EXPECT_GT(encoded, SHAPE_COUNT * kTripleBlocksPerShape * 22);
 }
 
 }  // namespace

@@ -1,0 +1,292 @@
+// The endpoint searches: the pair search of the 8-byte records (and of the
+// 12-byte alpha layout for blocks with transparent pixels) and the triple
+// search of the 12-byte records.
+//
+// Both searches are defined as exhaustive scans over the colour list: every
+// candidate is scored with the block error (the single-precision sum, in list
+// order, of each listed colour's distance to its nearest palette entry, the
+// distance being sqrt in double of the integer squared distance, rounded to
+// float), and the first candidate in scan order with the smallest error wins.
+// This file computes exactly that result with far less work. Why each
+// shortcut cannot change it:
+//
+// - Values, not entries. A candidate's palette depends only on the RGB565
+//   values of its colours, so its error does too. Each distinct value
+//   combination is scored once; the scan order is replayed at the end over
+//   the stored scores to find the first candidate with the smallest error.
+// - One of (E, F) and (F, E). Swapping the first two colours permutes the
+//   palette entries (0/1, 2/3 and, for eight entries, 6/7; the mean of three
+//   is symmetric), and the nearest distance to a set does not depend on its
+//   order, so both orders have the same error, bit for bit.
+// - One rounded distance per listed colour. float(sqrt(double(x))) is
+//   non-decreasing in x, so the smallest of the rounded distances is the
+//   rounded distance of the smallest integer squared distance. That value is
+//   looked up in a table holding float(sqrt(double(x))) for every squared
+//   distance x there can be. The distances from the candidate colours
+//   themselves to each listed colour are integers computed once per block;
+//   the pair's entries are shared by all its third colours.
+// - Abandoning a candidate. Every term is non-negative, and adding a
+//   non-negative float never makes a float sum smaller, so once a partial sum
+//   exceeds the best complete error found so far the candidate's error will
+//   too: it can be neither the smallest nor equal to it. A candidate whose
+//   error equals the smallest is therefore never abandoned, and the replay
+//   sees every one of them. Which candidate is scored first only changes how
+//   soon the bound is tight, never the result; a promising one goes first.
+// - Terms are summed for every listed colour in list order, starting from
+//   zero, exactly as the definition does, so a complete error is the same
+//   float the exhaustive scan computes.
+#include "block_encoding.h"
+
+#include <math.h>
+
+#include "colour_math.h"
+
+namespace {
+
+// The listed colours as distinct RGB565 values, with the integer squared
+// distance from every value (unpacked) to every list entry. Channels are held
+// as ints so the scoring loops read them without widening.
+struct SearchColours {
+  int count;              // list entries
+  int rgb[16][3];         // list entries' channels
+  int value_of[16];       // list entry -> distinct value
+  int value_count;
+  uint16_t value[16];
+  int value_rgb[16][3];   // unpacked
+  int value_uses[16];     // list entries with this value
+  int distance[16][16];   // [value][list entry], squared
+};
+
+SearchColours colours;
+
+// Block error of each scored candidate, indexed by distinct values (first two
+// in ascending order; the pair search uses third index 0), or a negative
+// value for a candidate abandoned once it could not win. Read only for
+// candidates that were scored in this search.
+float scores[16][16][16];
+
+// The rounded distance float(sqrt(double(x))) of every squared distance x
+// between two 8-bit RGB colours, filled on first use.
+enum { MAX_SQUARED_DISTANCE = 3 * 255 * 255 };
+float rounded_root[MAX_SQUARED_DISTANCE + 1];
+bool roots_ready;
+
+void prepare_roots() {
+  if (roots_ready) return;
+  for (int x = 0; x <= MAX_SQUARED_DISTANCE; x++) rounded_root[x] = (float)sqrt((double)x);
+  roots_ready = true;
+}
+
+void prepare_colours(const uint8_t* colour_list, int count) {
+  prepare_roots();
+  SearchColours& s = colours;
+  s.count = count;
+  s.value_count = 0;
+  for (int k = 0; k < count; k++) {
+    const uint8_t* c = colour_list + 3 * k;
+    s.rgb[k][0] = c[0];
+    s.rgb[k][1] = c[1];
+    s.rgb[k][2] = c[2];
+    uint16_t v = pack_rgb565(c[0], c[1], c[2]);
+    int id = 0;
+    while (id < s.value_count && s.value[id] != v) id++;
+    if (id == s.value_count) {
+      uint8_t unpacked[3];
+      unpack_rgb565(v, unpacked);
+      s.value[id] = v;
+      s.value_rgb[id][0] = unpacked[0];
+      s.value_rgb[id][1] = unpacked[1];
+      s.value_rgb[id][2] = unpacked[2];
+      s.value_uses[id] = 0;
+      s.value_count++;
+    }
+    s.value_uses[id]++;
+    s.value_of[k] = id;
+  }
+  for (int v = 0; v < s.value_count; v++) {
+    for (int k = 0; k < count; k++) {
+      int dr = s.value_rgb[v][0] - s.rgb[k][0];
+      int dg = s.value_rgb[v][1] - s.rgb[k][1];
+      int db = s.value_rgb[v][2] - s.rgb[k][2];
+      s.distance[v][k] = dr * dr + dg * dg + db * db;
+    }
+  }
+}
+
+inline int min2(int a, int b) { return a < b ? a : b; }
+
+inline int squared_to(const int* c, int r, int g, int b) {
+  int dr = r - c[0], dg = g - c[1], db = b - c[2];
+  return dr * dr + dg * dg + db * db;
+}
+
+// The two values farthest apart: their candidate usually spans the block and
+// gives a tight bound early.
+void farthest_values(int* a, int* b) {
+  *a = 0;
+  *b = 0;
+  int widest = -1;
+  for (int i = 0; i < colours.value_count; i++) {
+    for (int j = i; j < colours.value_count; j++) {
+      const int* p = colours.value_rgb[i];
+      int d = squared_to(colours.value_rgb[j], p[0], p[1], p[2]);
+      if (d > widest) {
+        widest = d;
+        *a = i;
+        *b = j;
+      }
+    }
+  }
+}
+
+// The scoring loops below only read memory and keep their running values in
+// locals: inside the module every store to memory would make the translated
+// code reload the memory's base and size.
+
+// Block error of the pair of values (a, b): the palette is the two values and
+// their thirds mixes. Negative once the partial sum exceeds `bound`.
+float pair_error(int a, int b, float bound) {
+  const int* pa = colours.value_rgb[a];
+  const int* pb = colours.value_rgb[b];
+  int m0r = third(pa[0], pb[0]), m0g = third(pa[1], pb[1]), m0b = third(pa[2], pb[2]);
+  int m1r = third(pb[0], pa[0]), m1g = third(pb[1], pa[1]), m1b = third(pb[2], pa[2]);
+  const int* to_a = colours.distance[a];
+  const int* to_b = colours.distance[b];
+  float error = 0.0f;
+  for (int k = 0; k < colours.count; k++) {
+    const int* c = colours.rgb[k];
+    int d = min2(to_a[k], to_b[k]);
+    d = min2(d, squared_to(c, m0r, m0g, m0b));
+    d = min2(d, squared_to(c, m1r, m1g, m1b));
+    error += rounded_root[d];
+    if (error > bound) return -1.0f;
+  }
+  return error;
+}
+
+// Block error of the triple of values (a, b, g), given each entry's nearest
+// squared distance to the pair's own four palette entries; the third value
+// adds itself, the mean of all three and its halves with each of the pair.
+float triple_error(int a, int b, int g, const int* pair_nearest, float bound) {
+  const int* pa = colours.value_rgb[a];
+  const int* pb = colours.value_rgb[b];
+  const int* pg = colours.value_rgb[g];
+  int m0r = third3(pa[0], pb[0], pg[0]), m0g = third3(pa[1], pb[1], pg[1]),
+      m0b = third3(pa[2], pb[2], pg[2]);
+  int m1r = half(pa[0], pg[0]), m1g = half(pa[1], pg[1]), m1b = half(pa[2], pg[2]);
+  int m2r = half(pb[0], pg[0]), m2g = half(pb[1], pg[1]), m2b = half(pb[2], pg[2]);
+  const int* to_g = colours.distance[g];
+  float error = 0.0f;
+  for (int k = 0; k < colours.count; k++) {
+    const int* c = colours.rgb[k];
+    int d = min2(pair_nearest[k], to_g[k]);
+    d = min2(d, squared_to(c, m0r, m0g, m0b));
+    d = min2(d, squared_to(c, m1r, m1g, m1b));
+    d = min2(d, squared_to(c, m2r, m2g, m2b));
+    error += rounded_root[d];
+    if (error > bound) return -1.0f;
+  }
+  return error;
+}
+
+void score_pair(int a, int b, float* best) {
+  float error = pair_error(a, b, *best);
+  scores[a][b][0] = error;
+  if (error >= 0.0f && error < *best) *best = error;
+}
+
+// Every third value with the pair (a, b), a <= b. Equal values (a == b)
+// form a candidate only with the third value equal too.
+void score_pair_with_thirds(int a, int b, float* best) {
+  const int* pa = colours.value_rgb[a];
+  const int* pb = colours.value_rgb[b];
+  int m0r = third(pa[0], pb[0]), m0g = third(pa[1], pb[1]), m0b = third(pa[2], pb[2]);
+  int m1r = third(pb[0], pa[0]), m1g = third(pb[1], pa[1]), m1b = third(pb[2], pa[2]);
+  int pair_nearest[16];
+  for (int k = 0; k < colours.count; k++) {
+    const int* c = colours.rgb[k];
+    int d = min2(colours.distance[a][k], colours.distance[b][k]);
+    d = min2(d, squared_to(c, m0r, m0g, m0b));
+    pair_nearest[k] = min2(d, squared_to(c, m1r, m1g, m1b));
+  }
+  int first = a == b ? a : 0;
+  int last = a == b ? a : colours.value_count - 1;
+  for (int g = first; g <= last; g++) {
+    float error = triple_error(a, b, g, pair_nearest, *best);
+    scores[a][b][g] = error;
+    if (error >= 0.0f && error < *best) *best = error;
+  }
+}
+
+// Whether the values (a, b, g) were scored with the smallest error.
+bool wins(int a, int b, int g, float best) {
+  if (a > b) {
+    int t = a;
+    a = b;
+    b = t;
+  }
+  return scores[a][b][g] == best;
+}
+
+}  // namespace
+
+void find_endpoints(const uint8_t* colour_list, int colour_count, uint16_t* e, uint16_t* f) {
+  prepare_colours(colour_list, colour_count);
+  float best = 100000.0f;
+  int seed_a, seed_b;
+  farthest_values(&seed_a, &seed_b);
+  score_pair(seed_a, seed_b, &best);
+  for (int a = 0; a < colours.value_count; a++)
+    for (int b = a; b < colours.value_count; b++)
+      if (a != seed_a || b != seed_b) score_pair(a, b, &best);
+
+  // replay the scan: all ordered pairs of list entries
+  for (int i = 0; i < colour_count; i++) {
+    for (int j = 0; j < colour_count; j++) {
+      if (wins(colours.value_of[i], colours.value_of[j], 0, best)) {
+        *e = colours.value[colours.value_of[i]];
+        *f = colours.value[colours.value_of[j]];
+        return;
+      }
+    }
+  }
+}
+
+void find_endpoint_triple(const uint8_t* colour_list, int colour_count, uint16_t* e, uint16_t* f,
+                          uint16_t* g) {
+  prepare_colours(colour_list, colour_count);
+  *e = *f = *g = colours.value[0];
+  if (colour_count < 2) return;  // no pair of entries: nothing is scanned
+
+  // candidates with equal first values need that value twice in the list
+  float best = 100000.0f;
+  int seed_a, seed_b;
+  farthest_values(&seed_a, &seed_b);
+  bool seed_scanned = seed_a != seed_b || colours.value_uses[seed_a] >= 2;
+  if (seed_scanned) score_pair_with_thirds(seed_a, seed_b, &best);
+  for (int a = 0; a < colours.value_count; a++) {
+    for (int b = a; b < colours.value_count; b++) {
+      if (seed_scanned && a == seed_a && b == seed_b) continue;
+      if (a == b && colours.value_uses[a] < 2) continue;
+      score_pair_with_thirds(a, b, &best);
+    }
+  }
+
+  // replay the scan: pairs of entries i < j, then every third entry k,
+  // skipping what the scan never accepts (equal first values, other third)
+  for (int i = 0; i < colour_count - 1; i++) {
+    for (int j = i + 1; j < colour_count; j++) {
+      int a = colours.value_of[i], b = colours.value_of[j];
+      for (int k = 0; k < colour_count; k++) {
+        int c = colours.value_of[k];
+        if (a == b && c != a) continue;
+        if (wins(a, b, c, best)) {
+          *e = colours.value[a];
+          *f = colours.value[b];
+          *g = colours.value[c];
+          return;
+        }
+      }
+    }
+  }
+}
