@@ -4,11 +4,6 @@
 
 #include <stdint.h>
 
-// Sum of absolute byte differences (R, G, B and A) over the 4x4 block whose
-// top-left pixel is (x, y); 0 when the block is unchanged, at most 16320.
-int32_t block_difference(const uint8_t* current, const uint8_t* previous, uint32_t width,
-                         uint32_t x, uint32_t y);
-
 // Sets change_flags[k] to 1 for every block that differs between the two
 // frames and to 0 for every other block, in block index order.
 void detect_changes(const uint8_t* current, const uint8_t* previous, uint32_t width,
