@@ -25,16 +25,23 @@
 //   distance x there can be. The distances from the candidate colours
 //   themselves to each listed colour are integers computed once per block;
 //   the pair's entries are shared by all its third colours.
-// - Abandoning a candidate. Every term is non-negative, and adding a
-//   non-negative float never makes a float sum smaller, so once a partial sum
-//   exceeds the best complete error found so far the candidate's error will
-//   too: it can be neither the smallest nor equal to it. A candidate whose
-//   error equals the smallest is therefore never abandoned, and the replay
-//   sees every one of them. Which candidate is scored first only changes how
-//   soon the bound is tight, never the result; a promising one goes first.
-// - Terms are summed for every listed colour in list order, starting from
-//   zero, exactly as the definition does, so a complete error is the same
-//   float the exhaustive scan computes.
+// - Screening a candidate before scoring it. Its terms are first added in
+//   another order, the listed colours least likely to be covered first, in
+//   double precision, where the sum of up to sixteen terms is exact (a term
+//   is 0 or at least 1 and below 2^9, so every partial sum fits in 36
+//   significant bits). The block error, a float sum of the same terms in
+//   list order, is at least that exact sum times (1 - 15 * 2^-24 / (1 - 15 *
+//   2^-24)), the bound on summing sixteen non-negative terms; and adding a
+//   non-negative term never makes a sum smaller. So once a partial exact sum
+//   exceeds the best complete error times SCREEN_MARGIN, the candidate's
+//   error exceeds the best error: it can be neither the smallest nor equal to
+//   it, and it is dropped. A candidate whose error equals the smallest is
+//   never dropped, and the replay sees every one of them. Which candidate is
+//   scored first only changes how soon the bound is tight, never the result;
+//   a promising one goes first.
+// - A candidate that passes the screen is scored as defined: its terms summed
+//   in float for every listed colour in list order, starting from zero, so
+//   its error is the same float the exhaustive scan computes.
 #include "block_encoding.h"
 
 #include <math.h>
@@ -42,6 +49,9 @@
 #include "colour_math.h"
 
 namespace {
+
+// Above 1 / (1 - 15 * 2^-24 / (1 - 15 * 2^-24)), about 1 + 8.95e-7.
+const double SCREEN_MARGIN = 1.000002;
 
 // The listed colours as distinct RGB565 values, with the integer squared
 // distance from every value (unpacked) to every list entry. Channels are held
@@ -55,14 +65,19 @@ struct SearchColours {
   int value_rgb[16][3];   // unpacked
   int value_uses[16];     // list entries with this value
   int distance[16][16];   // [value][list entry], squared
+  int outer_first[16];    // list entries, farthest from the block's mean first
 };
 
 SearchColours colours;
 
+// For the triple search: [a][g][entry], the smaller squared distance from the
+// entry to value g and to the half mix of values a and g.
+int near_half[16][16][16];
+
 // Block error of each scored candidate, indexed by distinct values (first two
 // in ascending order; the pair search uses third index 0), or a negative
-// value for a candidate abandoned once it could not win. Read only for
-// candidates that were scored in this search.
+// value for a candidate dropped by the screen. Read only for candidates that
+// were looked at in this search.
 float scores[16][16][16];
 
 // The rounded distance float(sqrt(double(x))) of every squared distance x
@@ -77,16 +92,38 @@ void prepare_roots() {
   roots_ready = true;
 }
 
+inline int min2(int a, int b) { return a < b ? a : b; }
+
+inline int squared_to(const int* c, int r, int g, int b) {
+  int dr = r - c[0], dg = g - c[1], db = b - c[2];
+  return dr * dr + dg * dg + db * db;
+}
+
+// Sorts the first n of `order` by descending key[order[i]]; stable.
+void sort_descending(int* order, int n, const int* key) {
+  for (int i = 1; i < n; i++) {
+    int item = order[i];
+    int j = i;
+    while (j > 0 && key[order[j - 1]] < key[item]) {
+      order[j] = order[j - 1];
+      j--;
+    }
+    order[j] = item;
+  }
+}
+
 void prepare_colours(const uint8_t* colour_list, int count) {
   prepare_roots();
   SearchColours& s = colours;
   s.count = count;
   s.value_count = 0;
+  int sum[3] = {0, 0, 0};
   for (int k = 0; k < count; k++) {
     const uint8_t* c = colour_list + 3 * k;
-    s.rgb[k][0] = c[0];
-    s.rgb[k][1] = c[1];
-    s.rgb[k][2] = c[2];
+    for (int ch = 0; ch < 3; ch++) {
+      s.rgb[k][ch] = c[ch];
+      sum[ch] += c[ch];
+    }
     uint16_t v = pack_rgb565(c[0], c[1], c[2]);
     int id = 0;
     while (id < s.value_count && s.value[id] != v) id++;
@@ -103,21 +140,31 @@ void prepare_colours(const uint8_t* colour_list, int count) {
     s.value_uses[id]++;
     s.value_of[k] = id;
   }
-  for (int v = 0; v < s.value_count; v++) {
-    for (int k = 0; k < count; k++) {
-      int dr = s.value_rgb[v][0] - s.rgb[k][0];
-      int dg = s.value_rgb[v][1] - s.rgb[k][1];
-      int db = s.value_rgb[v][2] - s.rgb[k][2];
-      s.distance[v][k] = dr * dr + dg * dg + db * db;
-    }
+  for (int v = 0; v < s.value_count; v++)
+    for (int k = 0; k < count; k++) s.distance[v][k] = squared_to(s.rgb[k], s.value_rgb[v][0], s.value_rgb[v][1], s.value_rgb[v][2]);
+
+  // the colours far from the mean are the ones a poor candidate misses
+  int spread[16];
+  for (int k = 0; k < count; k++) {
+    s.outer_first[k] = k;
+    spread[k] = squared_to(s.rgb[k], sum[0] / count, sum[1] / count, sum[2] / count);
   }
+  sort_descending(s.outer_first, count, spread);
 }
 
-inline int min2(int a, int b) { return a < b ? a : b; }
-
-inline int squared_to(const int* c, int r, int g, int b) {
-  int dr = r - c[0], dg = g - c[1], db = b - c[2];
-  return dr * dr + dg * dg + db * db;
+void prepare_near_halves() {
+  for (int a = 0; a < colours.value_count; a++) {
+    for (int g = a; g < colours.value_count; g++) {
+      const int* pa = colours.value_rgb[a];
+      const int* pg = colours.value_rgb[g];
+      int hr = half(pa[0], pg[0]), hg = half(pa[1], pg[1]), hb = half(pa[2], pg[2]);
+      for (int k = 0; k < colours.count; k++) {
+        int to_half = squared_to(colours.rgb[k], hr, hg, hb);
+        near_half[a][g][k] = min2(colours.distance[g][k], to_half);
+        near_half[g][a][k] = min2(colours.distance[a][k], to_half);
+      }
+    }
+  }
 }
 
 // The two values farthest apart: their candidate usually spans the block and
@@ -143,49 +190,66 @@ void farthest_values(int* a, int* b) {
 // locals: inside the module every store to memory would make the translated
 // code reload the memory's base and size.
 
-// Block error of the pair of values (a, b): the palette is the two values and
-// their thirds mixes. Negative once the partial sum exceeds `bound`.
-float pair_error(int a, int b, float bound) {
+// Nearest squared distance from list entry k to the pair (a, b)'s palette:
+// the two values and their thirds mixes (m0, m1).
+inline int pair_nearest(int k, const int* to_a, const int* to_b, const int* m0, const int* m1) {
+  const int* c = colours.rgb[k];
+  int d = min2(to_a[k], to_b[k]);
+  d = min2(d, squared_to(c, m0[0], m0[1], m0[2]));
+  return min2(d, squared_to(c, m1[0], m1[1], m1[2]));
+}
+
+// Block error of the pair of values (a, b), or -1 when the screen drops it.
+float pair_error(int a, int b, float best) {
   const int* pa = colours.value_rgb[a];
   const int* pb = colours.value_rgb[b];
-  int m0r = third(pa[0], pb[0]), m0g = third(pa[1], pb[1]), m0b = third(pa[2], pb[2]);
-  int m1r = third(pb[0], pa[0]), m1g = third(pb[1], pa[1]), m1b = third(pb[2], pa[2]);
+  const int m0[3] = {third(pa[0], pb[0]), third(pa[1], pb[1]), third(pa[2], pb[2])};
+  const int m1[3] = {third(pb[0], pa[0]), third(pb[1], pa[1]), third(pb[2], pa[2])};
   const int* to_a = colours.distance[a];
   const int* to_b = colours.distance[b];
-  float error = 0.0f;
-  for (int k = 0; k < colours.count; k++) {
-    const int* c = colours.rgb[k];
-    int d = min2(to_a[k], to_b[k]);
-    d = min2(d, squared_to(c, m0r, m0g, m0b));
-    d = min2(d, squared_to(c, m1r, m1g, m1b));
-    error += rounded_root[d];
-    if (error > bound) return -1.0f;
+
+  double bound = (double)best * SCREEN_MARGIN;
+  double sum = 0.0;
+  for (int s = 0; s < colours.count; s++) {
+    sum += rounded_root[pair_nearest(colours.outer_first[s], to_a, to_b, m0, m1)];
+    if (sum > bound) return -1.0f;
   }
+  float error = 0.0f;
+  for (int k = 0; k < colours.count; k++) error += rounded_root[pair_nearest(k, to_a, to_b, m0, m1)];
   return error;
 }
 
-// Block error of the triple of values (a, b, g), given each entry's nearest
-// squared distance to the pair's own four palette entries; the third value
-// adds itself, the mean of all three and its halves with each of the pair.
-float triple_error(int a, int b, int g, const int* pair_nearest, float bound) {
+// Nearest squared distance from list entry k to the triple's palette, given
+// its nearest distance to the pair's four entries: the third value g and its
+// halves with each of the pair come from near_half, the mean of the three
+// (m) is measured here.
+inline int triple_nearest(int k, const int* pair_near, const int* near_a, const int* near_b,
+                          const int* m) {
+  int d = min2(pair_near[k], near_a[k]);
+  d = min2(d, near_b[k]);
+  return min2(d, squared_to(colours.rgb[k], m[0], m[1], m[2]));
+}
+
+// Block error of the triple of values (a, b, g), or -1 when the screen drops
+// it; the screen visits the entries in `order`.
+float triple_error(int a, int b, int g, const int* pair_near, const int* order, float best) {
   const int* pa = colours.value_rgb[a];
   const int* pb = colours.value_rgb[b];
   const int* pg = colours.value_rgb[g];
-  int m0r = third3(pa[0], pb[0], pg[0]), m0g = third3(pa[1], pb[1], pg[1]),
-      m0b = third3(pa[2], pb[2], pg[2]);
-  int m1r = half(pa[0], pg[0]), m1g = half(pa[1], pg[1]), m1b = half(pa[2], pg[2]);
-  int m2r = half(pb[0], pg[0]), m2g = half(pb[1], pg[1]), m2b = half(pb[2], pg[2]);
-  const int* to_g = colours.distance[g];
-  float error = 0.0f;
-  for (int k = 0; k < colours.count; k++) {
-    const int* c = colours.rgb[k];
-    int d = min2(pair_nearest[k], to_g[k]);
-    d = min2(d, squared_to(c, m0r, m0g, m0b));
-    d = min2(d, squared_to(c, m1r, m1g, m1b));
-    d = min2(d, squared_to(c, m2r, m2g, m2b));
-    error += rounded_root[d];
-    if (error > bound) return -1.0f;
+  const int m[3] = {third3(pa[0], pb[0], pg[0]), third3(pa[1], pb[1], pg[1]),
+                    third3(pa[2], pb[2], pg[2])};
+  const int* near_a = near_half[a][g];
+  const int* near_b = near_half[b][g];
+
+  double bound = (double)best * SCREEN_MARGIN;
+  double sum = 0.0;
+  for (int s = 0; s < colours.count; s++) {
+    sum += rounded_root[triple_nearest(order[s], pair_near, near_a, near_b, m)];
+    if (sum > bound) return -1.0f;
   }
+  float error = 0.0f;
+  for (int k = 0; k < colours.count; k++)
+    error += rounded_root[triple_nearest(k, pair_near, near_a, near_b, m)];
   return error;
 }
 
@@ -196,23 +260,26 @@ void score_pair(int a, int b, float* best) {
 }
 
 // Every third value with the pair (a, b), a <= b. Equal values (a == b)
-// form a candidate only with the third value equal too.
+// form a candidate only with the third value equal too. The screen looks
+// first at the entries the pair itself covers worst: the third value has to
+// cover them.
 void score_pair_with_thirds(int a, int b, float* best) {
   const int* pa = colours.value_rgb[a];
   const int* pb = colours.value_rgb[b];
-  int m0r = third(pa[0], pb[0]), m0g = third(pa[1], pb[1]), m0b = third(pa[2], pb[2]);
-  int m1r = third(pb[0], pa[0]), m1g = third(pb[1], pa[1]), m1b = third(pb[2], pa[2]);
-  int pair_nearest[16];
+  const int m0[3] = {third(pa[0], pb[0]), third(pa[1], pb[1]), third(pa[2], pb[2])};
+  const int m1[3] = {third(pb[0], pa[0]), third(pb[1], pa[1]), third(pb[2], pa[2])};
+  int pair_near[16];
+  int order[16];
   for (int k = 0; k < colours.count; k++) {
-    const int* c = colours.rgb[k];
-    int d = min2(colours.distance[a][k], colours.distance[b][k]);
-    d = min2(d, squared_to(c, m0r, m0g, m0b));
-    pair_nearest[k] = min2(d, squared_to(c, m1r, m1g, m1b));
+    pair_near[k] = pair_nearest(k, colours.distance[a], colours.distance[b], m0, m1);
+    order[k] = k;
   }
+  sort_descending(order, colours.count, pair_near);
+
   int first = a == b ? a : 0;
   int last = a == b ? a : colours.value_count - 1;
   for (int g = first; g <= last; g++) {
-    float error = triple_error(a, b, g, pair_nearest, *best);
+    float error = triple_error(a, b, g, pair_near, order, *best);
     scores[a][b][g] = error;
     if (error >= 0.0f && error < *best) *best = error;
   }
@@ -257,6 +324,7 @@ void find_endpoint_triple(const uint8_t* colour_list, int colour_count, uint16_t
   prepare_colours(colour_list, colour_count);
   *e = *f = *g = colours.value[0];
   if (colour_count < 2) return;  // no pair of entries: nothing is scanned
+  prepare_near_halves();
 
   // candidates with equal first values need that value twice in the list
   float best = 100000.0f;
