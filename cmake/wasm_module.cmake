@@ -1,6 +1,9 @@
 # Builds a WebAssembly module from C and C++ sources with clang and wasm-ld,
 # translates it to C with wasm2c, and wraps the translation in a static
-# library named <name>_module whose header is <name>.h.
+# library named <name>_module whose header is <name>.h. MODULE_NAME gives the
+# translated module another name than the target (its header, its symbols
+# Z_<module name>...), for a second module that a host built for the first
+# one can run.
 #
 # The translated C is compiled with explicit bounds checks and the call-depth
 # counter: the packaged runtime library was built for guard pages, which would
@@ -19,7 +22,11 @@ set(WASM_TRANSLATED_FLAGS -DWASM_RT_MEMCHECK_SIGNAL_HANDLER=0
     -fno-optimize-sibling-calls -frounding-math -fsignaling-nans)
 
 function(add_wasm_module name)
-  cmake_parse_arguments(W "" "" "SOURCES;INCLUDES;DEFINES" ${ARGN})
+  cmake_parse_arguments(W "" "MODULE_NAME" "SOURCES;INCLUDES;DEFINES" ${ARGN})
+  set(module ${name})
+  if(W_MODULE_NAME)
+    set(module ${W_MODULE_NAME})
+  endif()
   set(objects)
   file(MAKE_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/wasm/${name})
   set(flags ${WASM_COMMON_FLAGS})
@@ -69,13 +76,13 @@ function(add_wasm_module name)
   set(gen_dir ${CMAKE_CURRENT_BINARY_DIR}/wasm2c/${name})
   file(MAKE_DIRECTORY ${gen_dir})
   add_custom_command(
-    OUTPUT ${gen_dir}/${name}.c ${gen_dir}/${name}.h
-    COMMAND ${WASM2C} ${wasm} -n ${name} -o ${gen_dir}/${name}.c
+    OUTPUT ${gen_dir}/${module}.c ${gen_dir}/${module}.h
+    COMMAND ${WASM2C} ${wasm} -n ${module} -o ${gen_dir}/${module}.c
     DEPENDS ${wasm}
     COMMENT "wasm2c ${name}.wasm"
     VERBATIM)
 
-  add_library(${name}_module STATIC ${gen_dir}/${name}.c)
+  add_library(${name}_module STATIC ${gen_dir}/${module}.c)
   target_include_directories(${name}_module PUBLIC ${gen_dir})
   target_compile_options(${name}_module PRIVATE ${WASM_TRANSLATED_FLAGS} -w)
   target_compile_definitions(${name}_module PUBLIC
