@@ -272,9 +272,16 @@ void score_pair_with_thirds(int a, int b, float* best) {
   int order[16];
   for (int k = 0; k < colours.count; k++) {
     pair_near[k] = pair_nearest(k, colours.distance[a], colours.distance[b], m0, m1);
-    order[k] = k;
+    // distance and entry in one sort key (distances fit in 18 bits)
+    int key = pair_near[k] << 4 | k;
+    int j = k;
+    while (j > 0 && order[j - 1] < key) {
+      order[j] = order[j - 1];
+      j--;
+    }
+    order[j] = key;
   }
-  sort_descending(order, colours.count, pair_near);
+  for (int k = 0; k < colours.count; k++) order[k] &= 15;
 
   int first = a == b ? a : 0;
   int last = a == b ? a : colours.value_count - 1;
