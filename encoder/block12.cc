@@ -84,18 +84,10 @@ void encode_block12(const BlockState* block, int mode, uint8_t record[12]) {
     find_endpoint_triple(block->colour_list, block->colour_count, &e, &f, &g);
   }
 
-  // the alpha layout only in the alpha-aware mode, for equal endpoints or a
-  // block with a pixel below the opaque bound; it puts the smaller colour first
-  bool alpha_layout = false;
-  if (mode & MODE_ALPHA_AWARE) {
-    alpha_layout = e == f;
-    for (int i = 0; i < 16 && !alpha_layout; i++) {
-      alpha_layout = block->block_rgba[4 * i + 3] < OPAQUE_LAYOUT_FROM;
-    }
-  }
-  uint16_t larger = e > f ? e : f, smaller = e > f ? f : e;
-  uint16_t c0 = alpha_layout ? smaller : larger;
-  uint16_t c1 = alpha_layout ? larger : smaller;
+  // the alpha layout for equal endpoints or a block with a pixel below the
+  // opaque bound
+  uint16_t c0, c1;
+  bool alpha_layout = order_endpoints(block, mode, OPAQUE_LAYOUT_FROM, e, f, &c0, &c1);
 
   uint8_t palette[24];
   uint8_t values[16];

@@ -57,6 +57,14 @@ void assign_indices(const uint8_t block_rgba[64], const uint8_t palette[12], boo
 // pixel of the row in the top two bits, into an 8-byte record.
 void pack_block_record(uint16_t c0, uint16_t c1, const uint8_t indices[16], uint8_t record[8]);
 
+// The endpoint order of both record sizes. In the alpha-aware modes, a block
+// whose endpoints are equal or that has a pixel with alpha below
+// `alpha_bound` puts the smaller colour first (the three-colour mode, or the
+// alpha layout) and the function returns true; otherwise the larger colour
+// comes first.
+bool order_endpoints(const BlockState* block, int mode, int alpha_bound, uint16_t e, uint16_t f,
+                     uint16_t* c0, uint16_t* c1);
+
 // The 8-byte record of a block that is neither transparent nor uniform, in
 // mode 0 or 1.
 void encode_colour_block(const BlockState* block, int mode, uint8_t record[8]);

@@ -64,22 +64,27 @@ void pack_block_record(uint16_t c0, uint16_t c1, const uint8_t indices[16], uint
   }
 }
 
+bool order_endpoints(const BlockState* block, int mode, int alpha_bound, uint16_t e, uint16_t f,
+                     uint16_t* c0, uint16_t* c1) {
+  bool smaller_first = false;
+  if (mode & MODE_ALPHA_AWARE) {
+    smaller_first = e == f;
+    for (int i = 0; i < 16 && !smaller_first; i++)
+      smaller_first = block->block_rgba[4 * i + 3] < alpha_bound;
+  }
+  uint16_t larger = e > f ? e : f, smaller = e > f ? f : e;
+  *c0 = smaller_first ? smaller : larger;
+  *c1 = smaller_first ? larger : smaller;
+  return smaller_first;
+}
+
 void encode_colour_block(const BlockState* block, int mode, uint8_t record[8]) {
   uint16_t e = 0, f = 0;
   find_endpoints(block->colour_list, block->colour_count, &e, &f);
 
-  // three-colour mode only in the alpha-aware mode, for equal endpoints or a
-  // block with transparent pixels; four-colour mode puts the larger colour first
-  bool three_colour = false;
-  if (mode & MODE_ALPHA_AWARE) {
-    three_colour = e == f;
-    for (int i = 0; i < 16 && !three_colour; i++) {
-      three_colour = block->block_rgba[4 * i + 3] < TRANSPARENT_BELOW;
-    }
-  }
-  uint16_t larger = e > f ? e : f, smaller = e > f ? f : e;
-  uint16_t c0 = three_colour ? smaller : larger;
-  uint16_t c1 = three_colour ? larger : smaller;
+  // three-colour mode for equal endpoints or a block with transparent pixels
+  uint16_t c0, c1;
+  bool three_colour = order_endpoints(block, mode, TRANSPARENT_BELOW, e, f, &c0, &c1);
 
   uint8_t palette[12];
   uint8_t indices[16];

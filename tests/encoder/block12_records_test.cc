@@ -9,72 +9,20 @@
 #include <vector>
 
 #include "block_encoding.h"
+#include "block_pixels.h"
 #include "reference_search.h"
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using namespace block_pixels;
 
-struct Pixel {
-  uint8_t r, g, b, a;
-};
-using Block = std::array<Pixel, 16>;
-
-const Pixel kWhite{255, 255, 255, 255};
-const Pixel kBlack{0, 0, 0, 255};
-const Pixel kRed{255, 0, 0, 255};
-const Pixel kGreen{0, 255, 0, 255};
-const Pixel kBlue{0, 0, 255, 255};
 const Pixel kClear{0, 0, 0, 0};
 
-Pixel grey(int v, int a = 255) { return Pixel{uint8_t(v), uint8_t(v), uint8_t(v), uint8_t(a)}; }
 Pixel with_alpha(Pixel p, int a) { return Pixel{p.r, p.g, p.b, uint8_t(a)}; }
-
-// Rows of four pixels, top to bottom.
-Block rows(std::array<Pixel, 4> r0, std::array<Pixel, 4> r1, std::array<Pixel, 4> r2,
-           std::array<Pixel, 4> r3) {
-  Block b;
-  for (int c = 0; c < 4; c++) {
-    b[c] = r0[c];
-    b[4 + c] = r1[c];
-    b[8 + c] = r2[c];
-    b[12 + c] = r3[c];
-  }
-  return b;
-}
-
-Block uniform(Pixel p) {
-  Block b;
-  b.fill(p);
-  return b;
-}
-
-Block with(Block b, int i, Pixel p) {
-  b[i] = p;
-  return b;
-}
 
 Block all_alpha(Block b, int a) {
   for (Pixel& p : b) p.a = uint8_t(a);
   return b;
-}
-
-void to_rgba(const Block& block, uint8_t rgba[64]) {
-  for (int i = 0; i < 16; i++) {
-    rgba[4 * i] = block[i].r;
-    rgba[4 * i + 1] = block[i].g;
-    rgba[4 * i + 2] = block[i].b;
-    rgba[4 * i + 3] = block[i].a;
-  }
-}
-
-// Runs encode_block on a 4x4 frame that is just this block.
-Bytes encode(const Block& block, int mode) {
-  BlockState state;
-  uint8_t frame[64], record[MAX_RECORD_SIZE];
-  to_rgba(block, frame);
-  int size = encode_block(&state, frame, 4, 0, 0, mode, record);
-  return Bytes(record, record + size);
 }
 
 // The reference encoder's record of a colour block (not uniform, not transparent).

@@ -7,34 +7,13 @@
 #include <vector>
 
 #include "block_encoding.h"
+#include "block_pixels.h"
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using namespace block_pixels;
 
-struct Pixel {
-  uint8_t r, g, b, a;
-};
-using Block = std::array<Pixel, 16>;
-
-const Pixel kWhite{255, 255, 255, 255};
-const Pixel kBlack{0, 0, 0, 255};
-const Pixel kRed{255, 0, 0, 255};
-const Pixel kBlue{0, 0, 255, 255};
 const Pixel kClear{12, 34, 56, 0};
-
-Pixel grey(int v, int a = 255) { return Pixel{uint8_t(v), uint8_t(v), uint8_t(v), uint8_t(a)}; }
-
-Block uniform(Pixel p) {
-  Block b;
-  b.fill(p);
-  return b;
-}
-
-Block with(Block b, int i, Pixel p) {
-  b[i] = p;
-  return b;
-}
 
 // 16 distinct colours with the given alpha per pixel.
 Block varied(int (*alpha)(int)) {
@@ -43,21 +22,6 @@ Block varied(int (*alpha)(int)) {
     b[i] = Pixel{uint8_t(i * 16), uint8_t(255 - i * 13), uint8_t(i * 7 + 3), uint8_t(alpha(i))};
   }
   return b;
-}
-
-// Runs encode_block on a frame that is just this block.
-Bytes encode(const Block& block, int mode, BlockState* state = nullptr) {
-  BlockState local;
-  if (!state) state = &local;
-  uint8_t frame[64], record[MAX_RECORD_SIZE];
-  for (int i = 0; i < 16; i++) {
-    frame[4 * i] = block[i].r;
-    frame[4 * i + 1] = block[i].g;
-    frame[4 * i + 2] = block[i].b;
-    frame[4 * i + 3] = block[i].a;
-  }
-  int size = encode_block(state, frame, 4, 0, 0, mode, record);
-  return Bytes(record, record + size);
 }
 
 Bytes repeat(Bytes head, uint8_t byte, int n) {
@@ -209,19 +173,6 @@ TEST(BlockPreparation, AlphaClassificationAndColourList) {
   EXPECT_EQ(state.colour_count, 8);
   EXPECT_TRUE(state.has_transparency);
   EXPECT_EQ(state.colour_list[0], cut[1].r);
-}
-
-// Rows of four pixels, top to bottom.
-Block rows(std::array<Pixel, 4> r0, std::array<Pixel, 4> r1, std::array<Pixel, 4> r2,
-           std::array<Pixel, 4> r3) {
-  Block b;
-  for (int c = 0; c < 4; c++) {
-    b[c] = r0[c];
-    b[4 + c] = r1[c];
-    b[8 + c] = r2[c];
-    b[12 + c] = r3[c];
-  }
-  return b;
 }
 
 Block swap_black_white(Block b) {
