@@ -26,19 +26,19 @@
 //   themselves to each listed colour are integers computed once per block;
 //   the pair's entries are shared by all its third colours.
 // - Screening a candidate before scoring it. Its terms are first added in
-//   another order, the listed colours least likely to be covered first, in
-//   double precision, where the sum of up to sixteen terms is exact (a term
-//   is 0 or at least 1 and below 2^9, so every partial sum fits in 36
-//   significant bits). The block error, a float sum of the same terms in
-//   list order, is at least that exact sum times (1 - 15 * 2^-24 / (1 - 15 *
-//   2^-24)), the bound on summing sixteen non-negative terms; and adding a
-//   non-negative term never makes a sum smaller. So once a partial exact sum
-//   exceeds the best complete error times SCREEN_MARGIN, the candidate's
-//   error exceeds the best error: it can be neither the smallest nor equal to
-//   it, and it is dropped. A candidate whose error equals the smallest is
-//   never dropped, and the replay sees every one of them. Which candidate is
-//   scored first only changes how soon the bound is tight, never the result;
-//   a promising one goes first.
+//   another order, the listed colours least likely to be covered first. For
+//   any order, a float sum of up to sixteen non-negative terms is within a
+//   factor 1 +- g of their exact sum R, g = 15 * 2^-24 / (1 - 15 * 2^-24)
+//   (the bound on recursive summation), and so is each partial sum, which
+//   never exceeds R either. The block error, the float sum in list order, is
+//   therefore at least R (1 - g), and a candidate whose partial screening sum
+//   exceeds the best complete error times (1 + g) / (1 - g) has a larger
+//   error than the best: it can be neither the smallest nor equal to it, and
+//   it is dropped. SCREEN_MARGIN exceeds that factor by enough to cover the
+//   rounding of its own product. A candidate whose error equals the smallest
+//   is never dropped, and the replay sees every one of them. Which candidate
+//   is scored first only changes how soon the bound is tight, never the
+//   result; a promising one goes first.
 // - A candidate that passes the screen is scored as defined: its terms summed
 //   in float for every listed colour in list order, starting from zero, so
 //   its error is the same float the exhaustive scan computes.
@@ -50,8 +50,9 @@
 
 namespace {
 
-// Above 1 / (1 - 15 * 2^-24 / (1 - 15 * 2^-24)), about 1 + 8.95e-7.
-const double SCREEN_MARGIN = 1.000002;
+// Above (1 + g) / (1 - g) for g = 15 * 2^-24 / (1 - 15 * 2^-24), about
+// 1 + 1.79e-6, also after rounding the product with it to float.
+const float SCREEN_MARGIN = 1.000004f;
 
 // The listed colours as distinct RGB565 values, with the integer squared
 // distance from every value (unpacked) to every list entry. Channels are held
@@ -99,17 +100,19 @@ inline int squared_to(const int* c, int r, int g, int b) {
   return dr * dr + dg * dg + db * db;
 }
 
-// Sorts the first n of `order` by descending key[order[i]]; stable.
-void sort_descending(int* order, int n, const int* key) {
-  for (int i = 1; i < n; i++) {
-    int item = order[i];
-    int j = i;
-    while (j > 0 && key[order[j - 1]] < key[item]) {
+// Fills order[0..n) with 0..n-1 sorted by descending key (each key below
+// 2^27), sorting on the key and the index packed into one int.
+void order_by_descending(const int* key, int n, int* order) {
+  for (int k = 0; k < n; k++) {
+    int packed = key[k] << 4 | k;
+    int j = k;
+    while (j > 0 && order[j - 1] < packed) {
       order[j] = order[j - 1];
       j--;
     }
-    order[j] = item;
+    order[j] = packed;
   }
+  for (int k = 0; k < n; k++) order[k] &= 15;
 }
 
 void prepare_colours(const uint8_t* colour_list, int count) {
@@ -145,11 +148,9 @@ void prepare_colours(const uint8_t* colour_list, int count) {
 
   // the colours far from the mean are the ones a poor candidate misses
   int spread[16];
-  for (int k = 0; k < count; k++) {
-    s.outer_first[k] = k;
+  for (int k = 0; k < count; k++)
     spread[k] = squared_to(s.rgb[k], sum[0] / count, sum[1] / count, sum[2] / count);
-  }
-  sort_descending(s.outer_first, count, spread);
+  order_by_descending(spread, count, s.outer_first);
 }
 
 void prepare_near_halves() {
@@ -208,8 +209,8 @@ float pair_error(int a, int b, float best) {
   const int* to_a = colours.distance[a];
   const int* to_b = colours.distance[b];
 
-  double bound = (double)best * SCREEN_MARGIN;
-  double sum = 0.0;
+  float bound = best * SCREEN_MARGIN;
+  float sum = 0.0f;
   for (int s = 0; s < colours.count; s++) {
     sum += rounded_root[pair_nearest(colours.outer_first[s], to_a, to_b, m0, m1)];
     if (sum > bound) return -1.0f;
@@ -241,8 +242,8 @@ float triple_error(int a, int b, int g, const int* pair_near, const int* order, 
   const int* near_a = near_half[a][g];
   const int* near_b = near_half[b][g];
 
-  double bound = (double)best * SCREEN_MARGIN;
-  double sum = 0.0;
+  float bound = best * SCREEN_MARGIN;
+  float sum = 0.0f;
   for (int s = 0; s < colours.count; s++) {
     sum += rounded_root[triple_nearest(order[s], pair_near, near_a, near_b, m)];
     if (sum > bound) return -1.0f;
@@ -270,18 +271,9 @@ void score_pair_with_thirds(int a, int b, float* best) {
   const int m1[3] = {third(pb[0], pa[0]), third(pb[1], pa[1]), third(pb[2], pa[2])};
   int pair_near[16];
   int order[16];
-  for (int k = 0; k < colours.count; k++) {
+  for (int k = 0; k < colours.count; k++)
     pair_near[k] = pair_nearest(k, colours.distance[a], colours.distance[b], m0, m1);
-    // distance and entry in one sort key (distances fit in 18 bits)
-    int key = pair_near[k] << 4 | k;
-    int j = k;
-    while (j > 0 && order[j - 1] < key) {
-      order[j] = order[j - 1];
-      j--;
-    }
-    order[j] = key;
-  }
-  for (int k = 0; k < colours.count; k++) order[k] &= 15;
+  order_by_descending(pair_near, colours.count, order);
 
   int first = a == b ? a : 0;
   int last = a == b ? a : colours.value_count - 1;
