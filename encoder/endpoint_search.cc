@@ -12,8 +12,9 @@
 //
 // - Values, not entries. A candidate's palette depends only on the RGB565
 //   values of its colours, so its error does too. Each distinct value
-//   combination is scored once; the scan order is replayed at the end over
-//   the stored scores to find the first candidate with the smallest error.
+//   combination is scored once, and the combinations that reach the smallest
+//   error are kept; the first candidate of the scan made of one of them is
+//   then found from where each value first occurs in the list.
 // - One of (E, F) and (F, E). Swapping the first two colours permutes the
 //   palette entries (0/1, 2/3 and, for eight entries, 6/7; the mean of three
 //   is symmetric), and the nearest distance to a set does not depend on its
@@ -60,6 +61,7 @@ const float SCREEN_MARGIN = 1.000004f;
 struct SearchColours {
   int count;              // list entries
   int rgb[16][3];         // list entries' channels
+  int packed_rgb[16];     // the same as r | g << 8 | b << 16, read in one load
   int value_of[16];       // list entry -> distinct value
   int value_count;
   uint16_t value[16];
@@ -75,11 +77,38 @@ SearchColours colours;
 // entry to value g and to the half mix of values a and g.
 int near_half[16][16][16];
 
-// Block error of each scored candidate, indexed by distinct values (first two
-// in ascending order; the pair search uses third index 0), or a negative
-// value for a candidate dropped by the screen. Read only for candidates that
-// were looked at in this search.
-float scores[16][16][16];
+// The value combinations (first two values ascending) scored with the
+// smallest error so far, packed as a | b << 4 | g << 8 (g = 0 for pairs).
+struct BestCandidates {
+  int count;
+  uint16_t packed[16 * 16 * 16];
+};
+
+BestCandidates winners;
+
+// Keeps the candidate when it ties the best error, or makes it the only one
+// when it beats it; a negative error is a dropped candidate.
+void note_score(float error, int a, int b, int g, float* best) {
+  if (error < 0.0f || error > *best) return;
+  if (error < *best) {
+    *best = error;
+    winners.count = 0;
+  }
+  winners.packed[winners.count++] = (uint16_t)(a | b << 4 | g << 8);
+}
+
+// Where each value first and second occurs in the list (-1 if it does not).
+void first_occurrences(int first[16], int second[16]) {
+  for (int v = 0; v < colours.value_count; v++) first[v] = second[v] = -1;
+  for (int k = 0; k < colours.count; k++) {
+    int v = colours.value_of[k];
+    if (first[v] < 0) {
+      first[v] = k;
+    } else if (second[v] < 0) {
+      second[v] = k;
+    }
+  }
+}
 
 // The rounded distance float(sqrt(double(x))) of every squared distance x
 // between two 8-bit RGB colours, filled on first use.
@@ -97,6 +126,11 @@ inline int min2(int a, int b) { return a < b ? a : b; }
 
 inline int squared_to(const int* c, int r, int g, int b) {
   int dr = r - c[0], dg = g - c[1], db = b - c[2];
+  return dr * dr + dg * dg + db * db;
+}
+
+inline int squared_to_packed(int c, int r, int g, int b) {
+  int dr = r - (c & 255), dg = g - (c >> 8 & 255), db = b - (c >> 16);
   return dr * dr + dg * dg + db * db;
 }
 
@@ -127,6 +161,7 @@ void prepare_colours(const uint8_t* colour_list, int count) {
       s.rgb[k][ch] = c[ch];
       sum[ch] += c[ch];
     }
+    s.packed_rgb[k] = c[0] | c[1] << 8 | c[2] << 16;
     uint16_t v = pack_rgb565(c[0], c[1], c[2]);
     int id = 0;
     while (id < s.value_count && s.value[id] != v) id++;
@@ -194,10 +229,10 @@ void farthest_values(int* a, int* b) {
 // Nearest squared distance from list entry k to the pair (a, b)'s palette:
 // the two values and their thirds mixes (m0, m1).
 inline int pair_nearest(int k, const int* to_a, const int* to_b, const int* m0, const int* m1) {
-  const int* c = colours.rgb[k];
+  int c = colours.packed_rgb[k];
   int d = min2(to_a[k], to_b[k]);
-  d = min2(d, squared_to(c, m0[0], m0[1], m0[2]));
-  return min2(d, squared_to(c, m1[0], m1[1], m1[2]));
+  d = min2(d, squared_to_packed(c, m0[0], m0[1], m0[2]));
+  return min2(d, squared_to_packed(c, m1[0], m1[1], m1[2]));
 }
 
 // Block error of the pair of values (a, b), or -1 when the screen drops it.
@@ -228,7 +263,7 @@ inline int triple_nearest(int k, const int* pair_near, const int* near_a, const 
                           const int* m) {
   int d = min2(pair_near[k], near_a[k]);
   d = min2(d, near_b[k]);
-  return min2(d, squared_to(colours.rgb[k], m[0], m[1], m[2]));
+  return min2(d, squared_to_packed(colours.packed_rgb[k], m[0], m[1], m[2]));
 }
 
 // Block error of the triple of values (a, b, g), or -1 when the screen drops
@@ -254,11 +289,7 @@ float triple_error(int a, int b, int g, const int* pair_near, const int* order, 
   return error;
 }
 
-void score_pair(int a, int b, float* best) {
-  float error = pair_error(a, b, *best);
-  scores[a][b][0] = error;
-  if (error >= 0.0f && error < *best) *best = error;
-}
+void score_pair(int a, int b, float* best) { note_score(pair_error(a, b, *best), a, b, 0, best); }
 
 // Every third value with the pair (a, b), a <= b. Equal values (a == b)
 // form a candidate only with the third value equal too. The screen looks
@@ -278,20 +309,8 @@ void score_pair_with_thirds(int a, int b, float* best) {
   int first = a == b ? a : 0;
   int last = a == b ? a : colours.value_count - 1;
   for (int g = first; g <= last; g++) {
-    float error = triple_error(a, b, g, pair_near, order, *best);
-    scores[a][b][g] = error;
-    if (error >= 0.0f && error < *best) *best = error;
+    note_score(triple_error(a, b, g, pair_near, order, *best), a, b, g, best);
   }
-}
-
-// Whether the values (a, b, g) were scored with the smallest error.
-bool wins(int a, int b, int g, float best) {
-  if (a > b) {
-    int t = a;
-    a = b;
-    b = t;
-  }
-  return scores[a][b][g] == best;
 }
 
 }  // namespace
@@ -306,16 +325,22 @@ void find_endpoints(const uint8_t* colour_list, int colour_count, uint16_t* e, u
     for (int b = a; b < colours.value_count; b++)
       if (a != seed_a || b != seed_b) score_pair(a, b, &best);
 
-  // replay the scan: all ordered pairs of list entries
-  for (int i = 0; i < colour_count; i++) {
-    for (int j = 0; j < colour_count; j++) {
-      if (wins(colours.value_of[i], colours.value_of[j], 0, best)) {
-        *e = colours.value[colours.value_of[i]];
-        *f = colours.value[colours.value_of[j]];
-        return;
-      }
+  // the scan meets pairs (i, j) in order: for a best value pair, the first
+  // entry holding either value, then the first holding the other one
+  int first[16], second[16];
+  first_occurrences(first, second);
+  int best_i = 16, best_j = 16;
+  for (int w = 0; w < winners.count; w++) {
+    int a = winners.packed[w] & 15, b = winners.packed[w] >> 4 & 15;
+    int i = first[a] < first[b] ? first[a] : first[b];
+    int j = first[a] < first[b] ? first[b] : first[a];
+    if (i < best_i || (i == best_i && j < best_j)) {
+      best_i = i;
+      best_j = j;
     }
   }
+  *e = colours.value[colours.value_of[best_i]];
+  *f = colours.value[colours.value_of[best_j]];
 }
 
 void find_endpoint_triple(const uint8_t* colour_list, int colour_count, uint16_t* e, uint16_t* f,
@@ -339,21 +364,25 @@ void find_endpoint_triple(const uint8_t* colour_list, int colour_count, uint16_t
     }
   }
 
-  // replay the scan: pairs of entries i < j, then every third entry k,
-  // skipping what the scan never accepts (equal first values, other third)
-  for (int i = 0; i < colour_count - 1; i++) {
-    for (int j = i + 1; j < colour_count; j++) {
-      int a = colours.value_of[i], b = colours.value_of[j];
-      for (int k = 0; k < colour_count; k++) {
-        int c = colours.value_of[k];
-        if (a == b && c != a) continue;
-        if (wins(a, b, c, best)) {
-          *e = colours.value[a];
-          *f = colours.value[b];
-          *g = colours.value[c];
-          return;
-        }
-      }
+  // the scan meets triples (i < j, then k) in order: for a best value
+  // triple, the first two entries holding its first two values (the first
+  // two holding the value, when they are equal), then the first holding the
+  // third value
+  int first[16], second[16];
+  first_occurrences(first, second);
+  int best_i = 16, best_j = 16, best_k = 16;
+  for (int w = 0; w < winners.count; w++) {
+    int a = winners.packed[w] & 15, b = winners.packed[w] >> 4 & 15, c = winners.packed[w] >> 8;
+    int i = a == b ? first[a] : (first[a] < first[b] ? first[a] : first[b]);
+    int j = a == b ? second[a] : (first[a] < first[b] ? first[b] : first[a]);
+    int k = first[c];
+    if (i < best_i || (i == best_i && (j < best_j || (j == best_j && k < best_k)))) {
+      best_i = i;
+      best_j = j;
+      best_k = k;
     }
   }
+  *e = colours.value[colours.value_of[best_i]];
+  *f = colours.value[colours.value_of[best_j]];
+  *g = colours.value[colours.value_of[best_k]];
 }
