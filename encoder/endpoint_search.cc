@@ -21,9 +21,9 @@
 //   order, so both orders have the same error, bit for bit.
 // - One rounded distance per listed colour. float(sqrt(double(x))) is
 //   non-decreasing in x, so the smallest of the rounded distances is the
-//   rounded distance of the smallest integer squared distance. That value is
-//   looked up in a table holding float(sqrt(double(x))) for every squared
-//   distance x there can be. The distances from the candidate colours
+//   rounded distance of the smallest integer squared distance (natively
+//   looked up in a table of float(sqrt(double(x))) for every squared
+//   distance x there can be). The distances from the candidate colours
 //   themselves to each listed colour are integers computed once per block;
 //   the pair's entries are shared by all its third colours.
 // - Screening a candidate before scoring it. Its terms are first added in
@@ -110,8 +110,14 @@ void first_occurrences(int first[16], int second[16]) {
   }
 }
 
-// The rounded distance float(sqrt(double(x))) of every squared distance x
-// between two 8-bit RGB colours, filled on first use.
+// The rounded distance float(sqrt(double(x))) of a squared distance x.
+// Natively it comes from a table of every squared distance there can be,
+// filled on first use; inside the module the square root itself is cheaper
+// than a lookup in a table that size.
+#ifdef __wasm__
+void prepare_roots() {}
+inline float rounded_distance(int x) { return (float)sqrt((double)x); }
+#else
 enum { MAX_SQUARED_DISTANCE = 3 * 255 * 255 };
 float rounded_root[MAX_SQUARED_DISTANCE + 1];
 bool roots_ready;
@@ -121,6 +127,9 @@ void prepare_roots() {
   for (int x = 0; x <= MAX_SQUARED_DISTANCE; x++) rounded_root[x] = (float)sqrt((double)x);
   roots_ready = true;
 }
+
+inline float rounded_distance(int x) { return rounded_root[x]; }
+#endif
 
 inline int min2(int a, int b) { return a < b ? a : b; }
 
@@ -247,11 +256,11 @@ float pair_error(int a, int b, float best) {
   float bound = best * SCREEN_MARGIN;
   float sum = 0.0f;
   for (int s = 0; s < colours.count; s++) {
-    sum += rounded_root[pair_nearest(colours.outer_first[s], to_a, to_b, m0, m1)];
+    sum += rounded_distance(pair_nearest(colours.outer_first[s], to_a, to_b, m0, m1));
     if (sum > bound) return -1.0f;
   }
   float error = 0.0f;
-  for (int k = 0; k < colours.count; k++) error += rounded_root[pair_nearest(k, to_a, to_b, m0, m1)];
+  for (int k = 0; k < colours.count; k++) error += rounded_distance(pair_nearest(k, to_a, to_b, m0, m1));
   return error;
 }
 
@@ -280,12 +289,12 @@ float triple_error(int a, int b, int g, const int* pair_near, const int* order, 
   float bound = best * SCREEN_MARGIN;
   float sum = 0.0f;
   for (int s = 0; s < colours.count; s++) {
-    sum += rounded_root[triple_nearest(order[s], pair_near, near_a, near_b, m)];
+    sum += rounded_distance(triple_nearest(order[s], pair_near, near_a, near_b, m));
     if (sum > bound) return -1.0f;
   }
   float error = 0.0f;
   for (int k = 0; k < colours.count; k++)
-    error += rounded_root[triple_nearest(k, pair_near, near_a, near_b, m)];
+    error += rounded_distance(triple_nearest(k, pair_near, near_a, near_b, m));
   return error;
 }
 
