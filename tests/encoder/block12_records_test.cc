@@ -38,18 +38,6 @@ Bytes reference_record(const Block& block, int mode) {
   return Bytes(record, record + 12);
 }
 
-Bytes repeat(Bytes head, uint8_t byte, int n) {
-  head.insert(head.end(), n, byte);
-  return head;
-}
-
-struct RecordCase {
-  const char* why;
-  int mode;
-  Block block;
-  Bytes expected;
-};
-
 const Pixel W = kWhite, K = kBlack;
 const Block kStripes = rows({W, W, K, K}, {W, W, K, K}, {W, W, K, K}, {W, W, K, K});
 const Bytes kStripesRecord{0xFF, 0xFF, 0x00, 0x00, 0xFF, 0xFF, 0x00, 0x90, 0x09, 0x00, 0x90, 0x09};

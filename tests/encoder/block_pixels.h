@@ -70,6 +70,20 @@ inline Bytes encode(const Block& block, int mode, BlockState* state = nullptr) {
   return Bytes(record, record + size);
 }
 
+// `head` followed by n copies of `byte`.
+inline Bytes repeat(Bytes head, uint8_t byte, int n) {
+  head.insert(head.end(), n, byte);
+  return head;
+}
+
+// One row of a record table: the block, its mode and the bytes it must give.
+struct RecordCase {
+  const char* why;
+  int mode;
+  Block block;
+  Bytes expected;
+};
+
 }  // namespace block_pixels
 
 #endif

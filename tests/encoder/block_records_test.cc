@@ -24,18 +24,6 @@ Block varied(int (*alpha)(int)) {
   return b;
 }
 
-Bytes repeat(Bytes head, uint8_t byte, int n) {
-  head.insert(head.end(), n, byte);
-  return head;
-}
-
-struct RecordCase {
-  const char* why;
-  int mode;
-  Block block;
-  Bytes expected;
-};
-
 void expect_records(const std::vector<RecordCase>& cases) {
   for (const RecordCase& c : cases) {
     EXPECT_EQ(encode(c.block, c.mode), c.expected) << c.why << " (mode " << c.mode << ")";
