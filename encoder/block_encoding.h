@@ -32,6 +32,17 @@ void unpack_rgb565(uint16_t c, uint8_t rgb[3]);
 // given width into block->block_rgba.
 void fetch_block(BlockState* block, const uint8_t* pixels, uint32_t width, uint32_t x, uint32_t y);
 
+// What a block needs once its pixels are in block_rgba.
+enum BlockKind {
+  BLOCK_TRANSPARENT,  // alpha-aware mode, no pixel at or above the threshold
+  BLOCK_UNIFORM,      // all 16 pixels equal in R, G, B and A
+  BLOCK_COLOURS,      // an endpoint search over colour_list
+};
+
+// Classifies the fetched block in the given mode: alpha flags and
+// has_transparency (alpha-aware modes), and for BLOCK_COLOURS the colour list.
+BlockKind prepare_block(BlockState* block, int mode);
+
 // Encodes the block at (x, y) of the frame in the given mode (flags & 3) into
 // `record`, which has room for MAX_RECORD_SIZE bytes; returns the record size
 // (8, or 12 in the 12-byte modes).

@@ -59,9 +59,7 @@ static int write_transparent_record(int mode, uint8_t* record) {
   return RECORD8_SIZE;
 }
 
-int encode_block(BlockState* block, const uint8_t* pixels, uint32_t width, uint32_t x, uint32_t y,
-                 int mode, uint8_t* record) {
-  fetch_block(block, pixels, width, x, y);
+BlockKind prepare_block(BlockState* block, int mode) {
   const uint8_t* rgba = block->block_rgba;
   bool alpha_aware = (mode & MODE_ALPHA_AWARE) != 0;
 
@@ -73,11 +71,11 @@ int encode_block(BlockState* block, const uint8_t* pixels, uint32_t width, uint3
       block->alpha_flags[i] = rgba[4 * i + 3] >= threshold;
       visible += block->alpha_flags[i];
     }
-    if (visible == 0) return write_transparent_record(mode, record);
+    if (visible == 0) return BLOCK_TRANSPARENT;
     block->has_transparency = visible < 16;
   }
 
-  if (is_uniform(rgba)) return write_uniform_record(rgba, mode, record);
+  if (is_uniform(rgba)) return BLOCK_UNIFORM;
 
   int count = 0;
   for (int i = 0; i < 16; i++) {
@@ -86,7 +84,20 @@ int encode_block(BlockState* block, const uint8_t* pixels, uint32_t width, uint3
     count++;
   }
   block->colour_count = count;
+  return BLOCK_COLOURS;
+}
 
+int encode_block(BlockState* block, const uint8_t* pixels, uint32_t width, uint32_t x, uint32_t y,
+                 int mode, uint8_t* record) {
+  fetch_block(block, pixels, width, x, y);
+  switch (prepare_block(block, mode)) {
+    case BLOCK_TRANSPARENT:
+      return write_transparent_record(mode, record);
+    case BLOCK_UNIFORM:
+      return write_uniform_record(block->block_rgba, mode, record);
+    case BLOCK_COLOURS:
+      break;
+  }
   if (mode & MODE_RECORD12) {
     encode_block12(block, mode, record);
     return RECORD12_SIZE;

@@ -56,12 +56,12 @@ namespace {
 const float SCREEN_MARGIN = 1.000004f;
 
 // The listed colours as distinct RGB565 values, with the integer squared
-// distance from every value (unpacked) to every list entry. Channels are held
-// as ints so the scoring loops read them without widening.
+// distance from every value (unpacked) to every list entry. Value channels
+// are held as ints and each entry's channels packed into one int, so the
+// scoring loops read them without widening.
 struct SearchColours {
   int count;              // list entries
-  int rgb[16][3];         // list entries' channels
-  int packed_rgb[16];     // the same as r | g << 8 | b << 16, read in one load
+  int packed_rgb[16];     // list entries' channels, r | g << 8 | b << 16
   int value_of[16];       // list entry -> distinct value
   int value_count;
   uint16_t value[16];
@@ -166,10 +166,7 @@ void prepare_colours(const uint8_t* colour_list, int count) {
   int sum[3] = {0, 0, 0};
   for (int k = 0; k < count; k++) {
     const uint8_t* c = colour_list + 3 * k;
-    for (int ch = 0; ch < 3; ch++) {
-      s.rgb[k][ch] = c[ch];
-      sum[ch] += c[ch];
-    }
+    for (int ch = 0; ch < 3; ch++) sum[ch] += c[ch];
     s.packed_rgb[k] = c[0] | c[1] << 8 | c[2] << 16;
     uint16_t v = pack_rgb565(c[0], c[1], c[2]);
     int id = 0;
@@ -187,13 +184,15 @@ void prepare_colours(const uint8_t* colour_list, int count) {
     s.value_uses[id]++;
     s.value_of[k] = id;
   }
-  for (int v = 0; v < s.value_count; v++)
-    for (int k = 0; k < count; k++) s.distance[v][k] = squared_to(s.rgb[k], s.value_rgb[v][0], s.value_rgb[v][1], s.value_rgb[v][2]);
+  for (int v = 0; v < s.value_count; v++) {
+    const int* p = s.value_rgb[v];
+    for (int k = 0; k < count; k++) s.distance[v][k] = squared_to_packed(s.packed_rgb[k], p[0], p[1], p[2]);
+  }
 
   // the colours far from the mean are the ones a poor candidate misses
   int spread[16];
   for (int k = 0; k < count; k++)
-    spread[k] = squared_to(s.rgb[k], sum[0] / count, sum[1] / count, sum[2] / count);
+    spread[k] = squared_to_packed(s.packed_rgb[k], sum[0] / count, sum[1] / count, sum[2] / count);
   order_by_descending(spread, count, s.outer_first);
 }
 
@@ -204,7 +203,7 @@ void prepare_near_halves() {
       const int* pg = colours.value_rgb[g];
       int hr = half(pa[0], pg[0]), hg = half(pa[1], pg[1]), hb = half(pa[2], pg[2]);
       for (int k = 0; k < colours.count; k++) {
-        int to_half = squared_to(colours.rgb[k], hr, hg, hb);
+        int to_half = squared_to_packed(colours.packed_rgb[k], hr, hg, hb);
         near_half[a][g][k] = min2(colours.distance[g][k], to_half);
         near_half[g][a][k] = min2(colours.distance[a][k], to_half);
       }
