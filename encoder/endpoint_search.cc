@@ -23,7 +23,8 @@
 //   non-decreasing in x, so the smallest of the rounded distances is the
 //   rounded distance of the smallest integer squared distance (natively
 //   looked up in a table of float(sqrt(double(x))) for every squared
-//   distance x there can be). The distances from the candidate colours
+//   distance x there can be; inside the module the single-precision root
+//   of x, which is the same float). The distances from the candidate colours
 //   themselves to each listed colour are integers computed once per block;
 //   the pair's entries are shared by all its third colours.
 // - Screening a candidate before scoring it. Its terms are first added in
@@ -112,11 +113,15 @@ void first_occurrences(int first[16], int second[16]) {
 
 // The rounded distance float(sqrt(double(x))) of a squared distance x.
 // Natively it comes from a table of every squared distance there can be,
-// filled on first use; inside the module the square root itself is cheaper
-// than a lookup in a table that size.
+// filled on first use. Inside the module, where every floating-point result
+// is checked for NaN, it is the single-precision root of x, one instruction
+// and one check: x is exact in float, and a square root rounded to double
+// and then to float equals the root rounded to float directly (double has
+// more than twice float's precision plus two bits), so both give the same
+// float; a test checks every squared distance there can be.
 #ifdef __wasm__
 void prepare_roots() {}
-inline float rounded_distance(int x) { return (float)sqrt((double)x); }
+inline float rounded_distance(int x) { return sqrtf((float)x); }
 #else
 enum { MAX_SQUARED_DISTANCE = 3 * 255 * 255 };
 float rounded_root[MAX_SQUARED_DISTANCE + 1];
