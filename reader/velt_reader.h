@@ -1,0 +1,83 @@
+// Reads VELT files: checks the whole layout of an untrusted file and rebuilds
+// its frames block by block, as a player must.
+#ifndef VELT_READER_H
+#define VELT_READER_H
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// The block mode a file was written in (the encoding flags' two low bits).
+// The header only marks that some flag was set, so a reader is told the mode.
+enum BlockMode {
+  MODE_OPAQUE = 0,    // 8-byte records, four colours
+  MODE_ALPHA = 1,     // 8-byte records, three-colour blocks may hold transparent pixels
+  MODE_OPAQUE12 = 2,  // 12-byte records, three endpoints
+  MODE_ALPHA12 = 3,   // 12-byte records, alpha layout when endpoint1 >= endpoint0
+};
+
+// 8 or 12.
+int record_size_of(BlockMode mode);
+
+struct VeltHeader {
+  uint8_t rate_code;
+  bool flags_marked;      // bit 7 of the rate code: the file was written with non-zero flags
+  int fps;                // (rate code's low 7 or 8 bits + 1) / 2
+  uint16_t frame_count;   // N source frames; the file holds N + 1 frame records
+  int blocks_across;
+  int blocks_down;
+  int width;              // pixels
+  int height;
+};
+
+// Where one frame record lies in the file and how many blocks it stores.
+struct FrameRecordSpan {
+  uint64_t offset;        // of its change map
+  uint64_t size;          // change map plus block records
+  uint32_t changed_blocks;
+};
+
+struct VeltLayout {
+  VeltHeader header;
+  BlockMode mode;
+  std::vector<FrameRecordSpan> records;  // N + 1: frames 0..N-1, then the closing record
+};
+
+// Why a file was refused, and the byte offset where it goes wrong.
+struct ReadError {
+  uint64_t offset;
+  std::string reason;
+};
+
+// Checks the whole file (magic, reserved byte, sizes, every change map and
+// its padding bits, that record 0 stores every block, that exactly N + 1
+// records fill the file with no byte left over) and fills `layout`.
+// Returns false with `error` set on the first fault found; never reads
+// outside [data, data + size) and allocates at most N + 1 spans.
+bool read_velt_layout(const uint8_t* data, size_t size, BlockMode mode, VeltLayout* layout,
+                      ReadError* error);
+
+// Decodes one block record (record_size_of(mode) bytes) into 16 RGBA pixels,
+// row-major, 64 bytes.
+void decode_block(const uint8_t* record, BlockMode mode, uint8_t rgba[64]);
+
+// Applies frame record `index` of a checked file to `picture` (width x
+// height RGBA, row-major): each block whose change-map bit is set is
+// replaced by its decoded record. Starting from any picture and applying
+// records 0..k gives frame k (record N gives frame 0 again).
+void apply_frame_record(const uint8_t* data, const VeltLayout& layout, size_t index,
+                        std::vector<uint8_t>* picture);
+
+// Quality of a decoded picture against its source, RGB and alpha apart.
+struct PictureError {
+  uint64_t rgb_squared;    // sum over pixels of dR^2 + dG^2 + dB^2
+  uint64_t alpha_squared;  // sum over pixels of dA^2
+  uint64_t samples;        // pixels
+};
+
+// Peak signal-to-noise ratio in dB for `squared` summed over `count` samples
+// of 8-bit values; infinity when squared is 0.
+double psnr(uint64_t squared, uint64_t count);
+
+#endif
