@@ -4,8 +4,8 @@
 # the bundled example, encoded in every mode by the sandboxed program, and
 # the files in tests/reader/fuzz_regressions. The corpus grows in
 # build-fuzz/corpus from run to run. A crash or slow input is written to
-# build-fuzz/findings/; keep each one in tests/reader/fuzz_regressions/ under
-# a name that says what it is, with its line in expected.tsv.
+# build-fuzz/findings/; keep each one in tests/reader/fuzz_regressions/ as
+# <what it is>.velt, with its line in expected.tsv.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-300}

@@ -17,6 +17,9 @@ Pixel rgba(int r, int g, int b, int a = 255) {
   return Pixel{uint8_t(r), uint8_t(g), uint8_t(b), uint8_t(a)};
 }
 
+// The same four pixels in every row.
+Block rows_of(std::array<Pixel, 4> row) { return rows(row, row, row, row); }
+
 Bytes decoded(const Bytes& record, BlockMode mode) {
   Bytes pixels(64);
   decode_block(record.data(), mode, pixels.data());
@@ -39,6 +42,13 @@ struct DecodeCase {
 TEST(BlockDecoding, RecordsGiveTheirPixels) {
   const Pixel grey170 = grey(170), grey85 = grey(85), white = kWhite, black = kBlack;
   const Pixel clear_white = rgba(255, 255, 255, 0);
+  const Block red_and_blue_thirds = rows_of({kRed, kBlue, rgba(170, 0, 85), rgba(85, 0, 170)});
+  const Block white_and_black_at_level2 =
+      rows_of({grey(255, 170), grey(255, 170), grey(0, 192), grey(0, 192)});
+  const Bytes red_green_blue_record = {0x00, 0xF8, 0xE0, 0x07, 0x1F, 0x00,
+                                       0x00, 0x02, 0x49, 0x92, 0x4B, 0x6D};
+  const Block red_green_blue = rows({kRed, kRed, kRed, kRed}, {kGreen, kGreen, kGreen, kGreen},
+                                    {kBlue, kBlue, kBlue, kBlue}, {grey85, grey85, grey85, grey85});
   const DecodeCase cases[] = {
       // 8-byte records
       {"uniform red: colour 0xF800 stored low byte first", MODE_OPAQUE,
@@ -56,11 +66,7 @@ TEST(BlockDecoding, RecordsGiveTheirPixels) {
        rows({white, white, black, black}, {white, black, white, black},
             {black, black, black, black}, {grey170, grey170, grey85, grey85})},
       {"indices 0, 1, 2, 3 in every row: thirds of red and blue", MODE_OPAQUE,
-       {0x00, 0xF8, 0x1F, 0x00, 0x1B, 0x1B, 0x1B, 0x1B},
-       rows({kRed, kBlue, rgba(170, 0, 85), rgba(85, 0, 170)},
-            {kRed, kBlue, rgba(170, 0, 85), rgba(85, 0, 170)},
-            {kRed, kBlue, rgba(170, 0, 85), rgba(85, 0, 170)},
-            {kRed, kBlue, rgba(170, 0, 85), rgba(85, 0, 170)})},
+       {0x00, 0xF8, 0x1F, 0x00, 0x1B, 0x1B, 0x1B, 0x1B}, red_and_blue_thirds},
       {"endpoint 0xFFFF over 0x5ACB: grey 90 unpacks to (90, 89, 90)", MODE_OPAQUE,
        {0xFF, 0xFF, 0xCB, 0x5A, 0x55, 0x55, 0x55, 0x45},
        with(uniform(rgba(90, 89, 90)), 13, white)},
@@ -78,14 +84,10 @@ TEST(BlockDecoding, RecordsGiveTheirPixels) {
       // 12-byte records, three-endpoint layout
       {"plain 12-byte uniform record: index 0 of three endpoints", MODE_OPAQUE12,
        repeat({0xFF, 0xFF}, 0, 10), uniform(white)},
-      {"red, green, blue and their mean (85, 85, 85)", MODE_OPAQUE12,
-       {0x00, 0xF8, 0xE0, 0x07, 0x1F, 0x00, 0x00, 0x02, 0x49, 0x92, 0x4B, 0x6D},
-       rows({kRed, kRed, kRed, kRed}, {kGreen, kGreen, kGreen, kGreen},
-            {kBlue, kBlue, kBlue, kBlue}, {grey85, grey85, grey85, grey85})},
+      {"red, green, blue and their mean (85, 85, 85)", MODE_OPAQUE12, red_green_blue_record,
+       red_green_blue},
       {"alpha-aware mode with endpoint0 > endpoint1 takes the three-endpoint layout", MODE_ALPHA12,
-       {0x00, 0xF8, 0xE0, 0x07, 0x1F, 0x00, 0x00, 0x02, 0x49, 0x92, 0x4B, 0x6D},
-       rows({kRed, kRed, kRed, kRed}, {kGreen, kGreen, kGreen, kGreen},
-            {kBlue, kBlue, kBlue, kBlue}, {grey85, grey85, grey85, grey85})},
+       red_green_blue_record, red_green_blue},
       {"indices 0..7 then 7..0: all eight entries, 48 bits from the top", MODE_OPAQUE12,
        {0x00, 0xF8, 0x1F, 0x00, 0xE0, 0x07, 0x05, 0x39, 0x77, 0xFA, 0xC6, 0x88},
        rows({kRed, kBlue, rgba(170, 0, 85), rgba(85, 0, 170)},
@@ -110,10 +112,7 @@ TEST(BlockDecoding, RecordsGiveTheirPixels) {
             {clear_white, clear_white, clear_white, clear_white}, {white, black, white, black})},
       {"level 2: 170 for colour index 1, 192 for index 0", MODE_ALPHA12,
        {0x00, 0x00, 0xFF, 0xFF, 0x66, 0x22, 0x66, 0x22, 0x66, 0x22, 0x66, 0x22},
-       rows({grey(255, 170), grey(255, 170), grey(0, 192), grey(0, 192)},
-            {grey(255, 170), grey(255, 170), grey(0, 192), grey(0, 192)},
-            {grey(255, 170), grey(255, 170), grey(0, 192), grey(0, 192)},
-            {grey(255, 170), grey(255, 170), grey(0, 192), grey(0, 192)})},
+       white_and_black_at_level2},
       {"codes 8..15 then 0..7: the whole level table", MODE_ALPHA12,
        {0x00, 0x00, 0xFF, 0xFF, 0x89, 0xAB, 0xCD, 0xEF, 0x01, 0x23, 0x45, 0x67},
        rows({grey(85, 64), grey(85, 128), grey(85, 192), grey(85, 255)},
