@@ -190,8 +190,9 @@ void prepare_colours(const uint8_t* colour_list, int count) {
     s.value_of[k] = id;
   }
   for (int v = 0; v < s.value_count; v++) {
-    const int* p = s.value_rgb[v];
-    for (int k = 0; k < count; k++) s.distance[v][k] = squared_to_packed(s.packed_rgb[k], p[0], p[1], p[2]);
+    // channels in locals: the stores below would otherwise reload them
+    int r = s.value_rgb[v][0], g = s.value_rgb[v][1], b = s.value_rgb[v][2];
+    for (int k = 0; k < count; k++) s.distance[v][k] = squared_to_packed(s.packed_rgb[k], r, g, b);
   }
 
   // the colours far from the mean are the ones a poor candidate misses
