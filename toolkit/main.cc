@@ -34,6 +34,7 @@ struct Command {
 
 const Command kCommands[] = {
     {"encode", run_encode_command},
+    {"decode", run_decode_command},
 };
 
 }  // namespace
