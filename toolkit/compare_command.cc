@@ -23,8 +23,8 @@ const char kHelp[] =
     "block (the 4x4 block with the largest squared error, by its top-left\n"
     "pixel). INPUT names the source frames as for velt encode: an X pattern, a\n"
     "printf-style pattern or a directory. The source PNG files are decoded\n"
-    "inside the sandboxed PNG module. An exact match shows as \"exact\" in the\n"
-    "table and as null in JSON.\n"
+    "inside the sandboxed PNG module. RGB counts every pixel, transparent ones\n"
+    "too. An exact match shows as \"exact\" in the table and as null in JSON.\n"
     "\n"
     "Options:\n";
 
