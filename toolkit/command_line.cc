@@ -82,6 +82,26 @@ bool parse_arguments(const std::vector<std::string>& args, const std::vector<Opt
   return true;
 }
 
+std::optional<int> parse_command(const CommandSyntax& syntax, const std::vector<std::string>& args,
+                                 ParsedArguments* parsed) {
+  std::vector<OptionSpec> options = syntax.options;
+  options.push_back({"help", 'h', false});
+  std::string error;
+  if (!parse_arguments(args, options, parsed, &error)) return report_usage_error(syntax.name, error);
+  if (parsed->has("help")) {
+    std::fputs(syntax.help.c_str(), stdout);
+    return EXIT_OK;
+  }
+  if (parsed->positional.size() != syntax.positional.size()) {
+    std::string expected;
+    for (size_t i = 0; i < syntax.positional.size(); ++i)
+      expected += (i == 0 ? "" : i + 1 == syntax.positional.size() ? " and " : ", ") +
+                  syntax.positional[i];
+    return report_usage_error(syntax.name, "expected " + expected);
+  }
+  return std::nullopt;
+}
+
 std::optional<long> parse_number(const std::string& text, long min, long max) {
   if (text.empty() || text.size() > 18) return std::nullopt;
   for (char c : text)

@@ -28,8 +28,11 @@ const char kHelp[] =
     "\n"
     "Options:\n";
 
-const std::vector<OptionSpec> kOptions = {
-    {"mode", 0, true}, {"json", 0, false}, {"help", 'h', false}};
+const CommandSyntax kSyntax = {
+    "compare", {{"mode", 0, true}, {"json", 0, false}}, {"FILE.velt", "INPUT"},
+    std::string(kHelp) + kReadingModeOption +
+        "  --json        print one JSON object instead of the table\n"
+        "  -h, --help    show this help\n\n" + kReadingModeNote};
 
 std::string size_text(unsigned width, unsigned height) {
   return std::to_string(width) + "x" + std::to_string(height);
@@ -39,24 +42,12 @@ std::string size_text(unsigned width, unsigned height) {
 
 int run_compare_command(const std::vector<std::string>& args) {
   ParsedArguments parsed;
-  std::string error;
-  if (!parse_arguments(args, kOptions, &parsed, &error)) return report_usage_error("compare", error);
-  if (parsed.has("help")) {
-    std::printf("%s%s  --json        print one JSON object instead of the table\n"
-                "  -h, --help    show this help\n\n%s",
-                kHelp, kReadingModeOption, kReadingModeNote);
-    return EXIT_OK;
-  }
-  if (parsed.positional.size() != 2)
-    return report_usage_error("compare", "expected FILE.velt and INPUT");
-  BlockMode mode;
-  if (int status = reading_mode_option(parsed, "compare", false, &mode); status != EXIT_OK)
-    return status;
-
-  const std::string& path = parsed.positional[0];
+  if (std::optional<int> done = parse_command(kSyntax, args, &parsed)) return *done;
   VeltFile file;
-  if (!file.open(path, mode, &error)) return report_failure(error);
+  if (std::optional<int> done = open_file_argument(parsed, "compare", false, &file)) return *done;
+  const std::string& path = parsed.positional[0];
   FrameInput sources;
+  std::string error;
   if (!resolve_frame_input(parsed.positional[1], &sources, &error)) return report_failure(error);
   const VeltHeader& header = file.layout().header;
   if (sources.frames.size() != header.frame_count)

@@ -25,8 +25,9 @@ const char kRecordSizeOption[] =
     "                the record size of a file whose header marks non-zero flags,\n"
     "                when the exact mode does not matter (default 8)\n";
 
-const std::vector<OptionSpec> kOptions = {
-    {"mode", 0, true}, {"record-size", 0, true}, {"help", 'h', false}};
+const CommandSyntax kSyntax = {"info", {{"mode", 0, true}, {"record-size", 0, true}}, {"FILE.velt"},
+                               std::string(kHelp) + kReadingModeOption + kRecordSizeOption +
+                                   "  -h, --help    show this help\n\n" + kReadingModeNote};
 
 // `how_read` says how a file with the mode bit set was read: "default",
 // "mode" or "record-size".
@@ -82,22 +83,10 @@ void print_totals(const VeltFile& file) {
 
 int run_info_command(const std::vector<std::string>& args) {
   ParsedArguments parsed;
-  std::string error;
-  if (!parse_arguments(args, kOptions, &parsed, &error)) return report_usage_error("info", error);
-  if (parsed.has("help")) {
-    std::printf("%s%s%s  -h, --help    show this help\n\n%s", kHelp, kReadingModeOption,
-                kRecordSizeOption, kReadingModeNote);
-    return EXIT_OK;
-  }
-  if (parsed.positional.size() != 1) return report_usage_error("info", "expected FILE.velt");
-  BlockMode mode;
-  if (int status = reading_mode_option(parsed, "info", true, &mode); status != EXIT_OK)
-    return status;
-
-  const std::string& path = parsed.positional[0];
+  if (std::optional<int> done = parse_command(kSyntax, args, &parsed)) return *done;
   VeltFile file;
-  if (!file.open(path, mode, &error)) return report_failure(error);
-  print_header(path, file,
+  if (std::optional<int> done = open_file_argument(parsed, "info", true, &file)) return *done;
+  print_header(parsed.positional[0], file,
                parsed.has("mode") ? "mode" : parsed.has("record-size") ? "record-size" : "default");
   print_records(file.layout());
   print_totals(file);

@@ -77,3 +77,13 @@ int reading_mode_option(const ParsedArguments& parsed, const std::string& comman
   }
   return EXIT_OK;
 }
+
+std::optional<int> open_file_argument(const ParsedArguments& parsed, const std::string& command,
+                                      bool record_size_too, VeltFile* file) {
+  BlockMode mode;
+  if (int status = reading_mode_option(parsed, command, record_size_too, &mode); status != EXIT_OK)
+    return status;
+  std::string error;
+  if (!file->open(parsed.positional[0], mode, &error)) return report_failure(error);
+  return std::nullopt;
+}
