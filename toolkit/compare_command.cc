@@ -28,11 +28,13 @@ const char kHelp[] =
     "\n"
     "Options:\n";
 
-const CommandSyntax kSyntax = {
-    "compare", {{"mode", 0, true}, {"json", 0, false}}, {"FILE.velt", "INPUT"},
-    std::string(kHelp) + kReadingModeOption +
-        "  --json        print one JSON object instead of the table\n"
-        "  -h, --help    show this help\n\n" + kReadingModeNote};
+const CommandSyntax kSyntax = {"compare",
+                               {{"mode", 0, true}, {"json", 0, false}},
+                               {"FILE.velt", "INPUT"},
+                               std::string(kHelp) + kReadingModeOption +
+                                   "  --json        print one JSON object instead of the table\n"
+                                   "  -h, --help    show this help\n\n" +
+                                   kReadingModeNote};
 
 std::string size_text(unsigned width, unsigned height) {
   return std::to_string(width) + "x" + std::to_string(height);
@@ -68,7 +70,8 @@ int run_compare_command(const std::vector<std::string>& args) {
                             size_text(unsigned(header.width), unsigned(header.height)));
     add_frame_quality(picture.data(), source.rgba.data(), header.width, header.height, &report);
   }
-  std::fputs(parsed.has("json") ? quality_json(path, report).c_str() : quality_table(report).c_str(),
-             stdout);
+  std::fputs(
+      parsed.has("json") ? quality_json(path, report).c_str() : quality_table(report).c_str(),
+      stdout);
   return EXIT_OK;
 }

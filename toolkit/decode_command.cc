@@ -22,7 +22,9 @@ const char kHelp[] =
     "\n"
     "Options:\n";
 
-const CommandSyntax kSyntax = {"decode", {{"mode", 0, true}}, {"FILE.velt", "OUT_PATTERN"},
+const CommandSyntax kSyntax = {"decode",
+                               {{"mode", 0, true}},
+                               {"FILE.velt", "OUT_PATTERN"},
                                std::string(kHelp) + kReadingModeOption +
                                    "  -h, --help    show this help\n\n" + kReadingModeNote};
 

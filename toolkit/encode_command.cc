@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <string>
 #include <unordered_map>
+#include <utility>
 
 #include "block_mode_names.h"
 #include "command_line.h"
@@ -53,8 +54,10 @@ const char kHelp[] =
     "with flags 0, 1, 2 or 3 (the modes in the order above). On success nothing\n"
     "is printed but the progress bar; a failure is one line on standard error.\n";
 
-const CommandSyntax kSyntax = {
-    "encode", {{"fps", 0, true}, {"mode", 0, true}, {"quiet", 'q', false}}, {"INPUT", "OUT.velt"}, kHelp};
+const CommandSyntax kSyntax = {"encode",
+                               {{"fps", 0, true}, {"mode", 0, true}, {"quiet", 'q', false}},
+                               {"INPUT", "OUT.velt"},
+                               kHelp};
 
 // Counts frames from the files the module opens. The decoder may open a
 // file more than once, so a frame counts when its path differs from the open
@@ -96,8 +99,8 @@ int read_settings(const ParsedArguments& parsed, long* fps, BlockMode* mode) {
   std::string mode_name = parsed.value_or("mode", "opaque");
   std::optional<BlockMode> named = block_mode_from_name(mode_name);
   if (!named)
-    return report_usage_error("encode", "unknown mode '" + mode_name +
-                                            "' (opaque, alpha, opaque12 or alpha12)");
+    return report_usage_error(
+        "encode", "unknown mode '" + mode_name + "': use opaque, alpha, opaque12 or alpha12");
   *mode = *named;
   long max_fps = *mode == MODE_OPAQUE ? MAX_FPS : MAX_FPS_WITH_FLAGS;
   std::optional<long> parsed_fps =

@@ -5,7 +5,9 @@
 
 namespace {
 
-uint64_t total_squared(const PictureError& error) { return error.rgb_squared + error.alpha_squared; }
+uint64_t total_squared(const PictureError& error) {
+  return error.rgb_squared + error.alpha_squared;
+}
 
 std::string decibels(double value) {
   if (std::isinf(value)) return "exact";
@@ -72,7 +74,8 @@ std::string quality_table(const QualityReport& report) {
                   decibels(alpha_psnr(report.frames[i])).c_str());
     text += line;
   }
-  std::snprintf(line, sizeof line, "%5s  %12s  %12s\n", "all", decibels(rgb_psnr(report.overall)).c_str(),
+  std::snprintf(line, sizeof line, "%5s  %12s  %12s\n", "all",
+                decibels(rgb_psnr(report.overall)).c_str(),
                 decibels(alpha_psnr(report.overall)).c_str());
   text += line;
   const WorstBlock& worst = report.worst;
@@ -91,6 +94,7 @@ std::string quality_json(const std::string& file, const QualityReport& report) {
   json += "], \"overall\": {" + json_psnr(report.overall) + "}, \"worst_block\": ";
   const WorstBlock& worst = report.worst;
   if (!worst.found) return json + "null}\n";
-  return json + "{\"frame\": " + std::to_string(worst.frame) + ", \"x\": " + std::to_string(worst.x) +
-         ", \"y\": " + std::to_string(worst.y) + ", " + json_psnr(worst.error) + "}}\n";
+  return json + "{\"frame\": " + std::to_string(worst.frame) +
+         ", \"x\": " + std::to_string(worst.x) + ", \"y\": " + std::to_string(worst.y) + ", " +
+         json_psnr(worst.error) + "}}\n";
 }

@@ -12,7 +12,7 @@
 struct WorstBlock {
   bool found = false;  // false while every block is exact
   size_t frame = 0;
-  int x = 0;           // top-left pixel
+  int x = 0;  // top-left pixel
   int y = 0;
   PictureError error{};
 };

@@ -25,7 +25,9 @@ const char kRecordSizeOption[] =
     "                the record size of a file whose header marks non-zero flags,\n"
     "                when the exact mode does not matter (default 8)\n";
 
-const CommandSyntax kSyntax = {"info", {{"mode", 0, true}, {"record-size", 0, true}}, {"FILE.velt"},
+const CommandSyntax kSyntax = {"info",
+                               {{"mode", 0, true}, {"record-size", 0, true}},
+                               {"FILE.velt"},
                                std::string(kHelp) + kReadingModeOption + kRecordSizeOption +
                                    "  -h, --help    show this help\n\n" + kReadingModeNote};
 
@@ -54,7 +56,8 @@ void print_header(const std::string& path, const VeltFile& file, const std::stri
 }
 
 void print_records(const VeltLayout& layout) {
-  const uint64_t blocks = uint64_t(layout.header.blocks_across) * uint64_t(layout.header.blocks_down);
+  const uint64_t blocks =
+      uint64_t(layout.header.blocks_across) * uint64_t(layout.header.blocks_down);
   std::printf("\n%6s  %-7s  %14s  %8s  %10s\n", "record", "frame", "changed blocks", "changed",
               "bytes");
   for (size_t i = 0; i < layout.records.size(); ++i) {
@@ -74,8 +77,8 @@ void print_totals(const VeltFile& file) {
   const uint64_t raw = uint64_t(h.width) * uint64_t(h.height) * 4 * h.frame_count;
   std::printf("\ntotal       %zu records, %llu blocks stored, %zu bytes with the header\n",
               layout.records.size(), static_cast<unsigned long long>(changed), file.size());
-  std::printf("raw RGBA    %u frames x %d x %d x 4 = %llu bytes\n", unsigned(h.frame_count), h.width,
-              h.height, static_cast<unsigned long long>(raw));
+  std::printf("raw RGBA    %u frames x %d x %d x 4 = %llu bytes\n", unsigned(h.frame_count),
+              h.width, h.height, static_cast<unsigned long long>(raw));
   std::printf("ratio       %.1f : 1\n", double(raw) / double(file.size()));
 }
 
@@ -87,7 +90,9 @@ int run_info_command(const std::vector<std::string>& args) {
   VeltFile file;
   if (std::optional<int> done = open_file_argument(parsed, "info", true, &file)) return *done;
   print_header(parsed.positional[0], file,
-               parsed.has("mode") ? "mode" : parsed.has("record-size") ? "record-size" : "default");
+               parsed.has("mode")          ? "mode"
+               : parsed.has("record-size") ? "record-size"
+                                           : "default");
   print_records(file.layout());
   print_totals(file);
   return EXIT_OK;

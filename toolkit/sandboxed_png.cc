@@ -28,10 +28,14 @@ uint32_t load_u32(const uint8_t* at) {
 // number, known or not, to a fixed string.
 std::string decoder_error_text(uint32_t code) {
   switch (code) {
-    case 78: return "cannot open the file";
-    case 83: return "the PNG decoder ran out of module memory";
-    case PNG_TOO_LARGE: return "the picture is larger than the animation's frames can be";
-    default: return std::string("not a valid PNG file: ") + lodepng_error_text(code);
+    case 78:
+      return "cannot open the file";
+    case 83:
+      return "the PNG decoder ran out of module memory";
+    case PNG_TOO_LARGE:
+      return "the picture is larger than the animation's frames can be";
+    default:
+      return std::string("not a valid PNG file: ") + lodepng_error_text(code);
   }
 }
 
@@ -41,7 +45,7 @@ struct SandboxedPngDecoder::Instance {
   Z_veltpng_instance_t module{};
   Z_a_instance_t* context = nullptr;
   wasm_rt_memory_t* memory = nullptr;
-  uint32_t path_offset = 0;    // a block the module allocated for the path
+  uint32_t path_offset = 0;  // a block the module allocated for the path
   uint32_t path_capacity = 0;
   uint32_t result_offset = 0;  // where the entry writes its three words
   bool broken = false;

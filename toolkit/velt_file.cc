@@ -66,7 +66,7 @@ int reading_mode_option(const ParsedArguments& parsed, const std::string& comman
     std::optional<BlockMode> named = block_mode_from_name(parsed.value_or("mode", ""));
     if (!named)
       return report_usage_error(command, "unknown mode '" + parsed.value_or("mode", "") +
-                                             "' (opaque, alpha, opaque12 or alpha12)");
+                                             "': use opaque, alpha, opaque12 or alpha12");
     *mode = *named;
   }
   if (record_size_too && parsed.has("record-size")) {

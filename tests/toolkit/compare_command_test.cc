@@ -48,12 +48,13 @@ TEST(CompareCommand, JsonWithNullForExactMatches) {
   encode_red_and_grey(&e);
   e2e::RunResult run = run_velt({"compare", e.file, e.dir.file("src_%d.png"), "--json"});
   EXPECT_EQ(run.exit_status, 0) << run.err;
-  EXPECT_EQ(run.out,
-            "{\"file\": \"" + e.file + "\", \"frames\": ["
-            "{\"frame\": 0, \"rgb_psnr\": null, \"alpha_psnr\": null}, "
-            "{\"frame\": 1, \"rgb_psnr\": 51.1411, \"alpha_psnr\": null}], "
-            "\"overall\": {\"rgb_psnr\": 54.1514, \"alpha_psnr\": null}, "
-            "\"worst_block\": {\"frame\": 1, \"x\": 4, \"y\": 0, \"rgb_psnr\": 48.1308, \"alpha_psnr\": null}}\n");
+  EXPECT_EQ(run.out, "{\"file\": \"" + e.file +
+                         "\", \"frames\": ["
+                         "{\"frame\": 0, \"rgb_psnr\": null, \"alpha_psnr\": null}, "
+                         "{\"frame\": 1, \"rgb_psnr\": 51.1411, \"alpha_psnr\": null}], "
+                         "\"overall\": {\"rgb_psnr\": 54.1514, \"alpha_psnr\": null}, "
+                         "\"worst_block\": {\"frame\": 1, \"x\": 4, \"y\": 0, \"rgb_psnr\": "
+                         "48.1308, \"alpha_psnr\": null}}\n");
 }
 
 TEST(CompareCommand, AlphaIsMeasuredApart) {
@@ -83,7 +84,9 @@ TEST(CompareCommand, SourcesThatDoNotFitAreRefused) {
        "velt: " + e.dir.file("src_0.png") + ": 1 frames, but " + e.file + " holds 2\n"},
       {e.dir.file("small_X.png"),
        "velt: " + e.dir.file("small_0.png") + ": 4x4 pixels, but " + e.file + " is 8x4\n"},
-      {e.dir.file("bad_X.png"), "velt: " + e.dir.file("bad_1.png") + ": not a valid PNG file: PNG file is smaller than a PNG header\n"},
+      {e.dir.file("bad_X.png"),
+       "velt: " + e.dir.file("bad_1.png") +
+           ": not a valid PNG file: PNG file is smaller than a PNG header\n"},
   };
   for (const Case& c : cases) {
     e2e::RunResult run = run_velt({"compare", e.file, c.input});

@@ -21,7 +21,9 @@ TEST(VeltProgram, HelpVersionAndUnknownCommands) {
       {{"decode", "--help"}, 0, "Usage: velt decode FILE.velt OUT_PATTERN", ""},
       {{"compare", "--help"}, 0, "Usage: velt compare FILE.velt INPUT", ""},
       {{"play"}, 2, "", "velt: unknown command 'play' (see 'velt --help')\n"},
-      {{"info", "--verbose", "a.velt"}, 2, "",
+      {{"info", "--verbose", "a.velt"},
+       2,
+       "",
        "velt: info: unknown option '--verbose' (see 'velt info --help')\n"},
   };
   for (const Case& c : cases) {

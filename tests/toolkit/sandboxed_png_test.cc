@@ -57,8 +57,11 @@ TEST(SandboxedPng, DecodesEveryColourTypeAsTheNativeDecoderDoes) {
     LodePNGColorType type;
     unsigned depth;
   };
-  const Case cases[] = {{"rgba8", LCT_RGBA, 8}, {"rgba16", LCT_RGBA, 16}, {"grey4", LCT_GREY, 4},
-                        {"grey_alpha8", LCT_GREY_ALPHA, 8}, {"rgb8", LCT_RGB, 8}};
+  const Case cases[] = {{"rgba8", LCT_RGBA, 8},
+                        {"rgba16", LCT_RGBA, 16},
+                        {"grey4", LCT_GREY, 4},
+                        {"grey_alpha8", LCT_GREY_ALPHA, 8},
+                        {"rgb8", LCT_RGB, 8}};
   SandboxedPngDecoder decoder;
   for (const Case& c : cases) {
     std::string path = dir.file(std::string(c.name) + ".png");
