@@ -1,0 +1,60 @@
+// Decodes VELT animations: checks a whole file first, then rebuilds pictures
+// record by record, replacing the blocks each change map marks.
+// Works the same in the page and under node (no browser or node APIs used).
+
+import { readLayout } from './velt_format.js';
+import { decodeBlock } from './velt_blocks.js';
+
+export { BLOCK_MODES, VeltFormatError, readHeader, readLayout, recordSizeOf } from './velt_format.js';
+export { decodeBlock } from './velt_blocks.js';
+
+export class VeltAnimation {
+  // Throws VeltFormatError (with .offset) when the file is not a complete,
+  // well-formed VELT file in this block mode.
+  constructor(bytes, mode) {
+    const layout = readLayout(bytes, mode);
+    this.bytes = bytes;
+    this.mode = mode;
+    this.header = layout.header;
+    this.recordSize = layout.recordSize;
+    // frames 0..N-1, then the closing record, which gives frame 0 again
+    this.records = layout.records;
+  }
+
+  get frameCount() {
+    return this.header.frameCount;
+  }
+
+  // A picture (width x height RGBA, row-major) to apply records to.
+  newPicture() {
+    return new Uint8ClampedArray(this.header.width * this.header.height * 4);
+  }
+
+  // Replaces each block whose change-map bit is set in record `index` by its
+  // decoded block record. Applying records 0..k to any picture gives frame k.
+  applyRecord(index, picture) {
+    const { offset, changedBlocks } = this.records[index];
+    const { blockCount, blocksAcross, width } = this.header;
+    const block = new Uint8Array(64);
+    let recordAt = offset + Math.ceil(blockCount / 8);
+    let left = changedBlocks;
+    for (let k = 0; left > 0 && k < blockCount; k++) {
+      if ((this.bytes[offset + (k >> 3)] & (0x80 >> (k & 7))) === 0) continue;
+      decodeBlock(this.bytes, recordAt, this.mode, block);
+      recordAt += this.recordSize;
+      left--;
+      const x = (k % blocksAcross) * 4;
+      const y = Math.floor(k / blocksAcross) * 4;
+      for (let row = 0; row < 4; row++) {
+        picture.set(block.subarray(row * 16, row * 16 + 16), ((y + row) * width + x) * 4);
+      }
+    }
+  }
+
+  // The picture after records 0..index, decoded from the start.
+  pictureAt(index) {
+    const picture = this.newPicture();
+    for (let i = 0; i <= index; i++) this.applyRecord(i, picture);
+    return picture;
+  }
+}
