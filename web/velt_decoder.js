@@ -35,18 +35,24 @@ export class VeltAnimation {
   applyRecord(index, picture) {
     const { offset, changedBlocks } = this.records[index];
     const { blockCount, blocksAcross, width } = this.header;
+    const mapSize = Math.ceil(blockCount / 8);
     const block = new Uint8Array(64);
-    let recordAt = offset + Math.ceil(blockCount / 8);
+    let recordAt = offset + mapSize;
     let left = changedBlocks;
-    for (let k = 0; left > 0 && k < blockCount; k++) {
-      if ((this.bytes[offset + (k >> 3)] & (0x80 >> (k & 7))) === 0) continue;
-      decodeBlock(this.bytes, recordAt, this.mode, block);
-      recordAt += this.recordSize;
-      left--;
-      const x = (k % blocksAcross) * 4;
-      const y = Math.floor(k / blocksAcross) * 4;
-      for (let row = 0; row < 4; row++) {
-        picture.set(block.subarray(row * 16, row * 16 + 16), ((y + row) * width + x) * 4);
+    // padding bits were checked to be 0, so every set bit names a block
+    for (let mapByte = 0; left > 0 && mapByte < mapSize; mapByte++) {
+      const bits = this.bytes[offset + mapByte];
+      for (let bit = 0; bits !== 0 && bit < 8; bit++) {
+        if ((bits & (0x80 >> bit)) === 0) continue;
+        decodeBlock(this.bytes, recordAt, this.mode, block);
+        recordAt += this.recordSize;
+        left--;
+        const k = mapByte * 8 + bit;
+        const x = (k % blocksAcross) * 4;
+        const y = Math.floor(k / blocksAcross) * 4;
+        for (let row = 0; row < 4; row++) {
+          picture.set(block.subarray(row * 16, row * 16 + 16), ((y + row) * width + x) * 4);
+        }
       }
     }
   }

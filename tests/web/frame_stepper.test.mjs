@@ -60,3 +60,33 @@ test('a single frame: the closing record repeats frame 0', () => {
   stepper.back();
   assert.deepEqual(where(stepper), [0, 0, 'red']);
 });
+
+test('stepping from kept copies gives the pictures decoding from record 0 gives', () => {
+  // 8x4, two blocks; six frames of different colour pairs, then the closing record
+  const pairs = [[RED8, GREEN8], [GREEN8, GREEN8], [BLUE8, RED8], [BLUE8, BLUE8], [RED8, RED8], [GREEN8, BLUE8]];
+  const body = [[0xc0, ...pairs[0].flat()]];
+  for (let f = 1; f <= pairs.length; f++) {
+    const [before, now] = [pairs[f - 1], pairs[f % pairs.length]];
+    const changed = [0, 1].filter((b) => before[b] !== now[b]);
+    body.push([changed.reduce((map, b) => map | (0x80 >> b), 0), ...changed.flatMap((b) => now[b])]);
+  }
+  const file = Uint8Array.from([0x56, 0x45, 0x4c, 0x54, 0, 0x27, 0, pairs.length, 1, 0, ...body.flat()]);
+  const animation = new VeltAnimation(file, 'opaque');
+  const moves = 'fffffffffbbbbbbbbbbfffbbffffffffbbbbbbbbbbbbb';
+
+  const paths = [];
+  for (const snapshotBytes of [0, 256, 1 << 20]) {
+    const stepper = new FrameStepper(animation, { snapshotBytes });
+    const path = [];
+    for (const move of moves) {
+      if (move === 'f') stepper.forward();
+      else stepper.back();
+      path.push(stepper.position);
+      assert.deepEqual(stepper.picture, animation.pictureAt(stepper.position),
+        `copies of ${snapshotBytes} bytes, record ${stepper.position}`);
+    }
+    paths.push(path);
+  }
+  assert.deepEqual(paths[1], paths[0]);
+  assert.deepEqual(paths[2], paths[0]);
+});
