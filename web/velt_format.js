@@ -4,6 +4,7 @@
 
 export const HEADER_SIZE = 10;
 const MAGIC = [0x56, 0x45, 0x4c, 0x54]; // "VELT"
+const MAX_SIZE_CODE = 254; // blocks across or down, minus one
 
 // The block modes a file can be written in, by the encoder's flag value.
 // The header only marks that some flag was set, so a reader is told the mode.
@@ -39,6 +40,11 @@ export function readHeader(bytes) {
   const fps = ((flagsMarked ? rateCode & 0x7f : rateCode) + 1) / 2;
   const frameCount = (bytes[6] << 8) | bytes[7];
   if (frameCount === 0) throw new VeltFormatError(6, 'frame count is 0');
+  for (const [at, what] of [[8, 'width'], [9, 'height']]) {
+    if (bytes[at] > MAX_SIZE_CODE) {
+      throw new VeltFormatError(at, `${what} code ${bytes[at]} is above ${MAX_SIZE_CODE} (frames are below 1024 pixels)`);
+    }
+  }
   const blocksAcross = bytes[8] + 1;
   const blocksDown = bytes[9] + 1;
   return {

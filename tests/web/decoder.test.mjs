@@ -172,6 +172,14 @@ test('layout of a complete file: offsets, sizes, changed blocks, header facts', 
     { offset: 173, size: 3, changedBlocks: 0 },
   ]);
   assert.equal(readLayout(twoFrames, 'opaque').header.fps, 20);
+
+  // 1020 x 1020: 65025 blocks, maps of 8129 bytes whose last byte has one block bit
+  const largest = veltFile({ across: 255, down: 255, frames: 1 },
+    [...Array(8128).fill(0xff), 0x80, ...Array(65025).fill(WHITE8).flat()], Array(8129).fill(0));
+  assert.deepEqual(readLayout(largest, 'opaque').records, [
+    { offset: 10, size: 8129 + 65025 * 8, changedBlocks: 65025 },
+    { offset: 10 + 8129 + 65025 * 8, size: 8129, changedBlocks: 0 },
+  ]);
 });
 
 const badFiles = [
@@ -180,6 +188,8 @@ const badFiles = [
   { why: 'wrong magic', bytes: [0x56, 0x45, 0x4c, 0x58, ...twoFrames.slice(4)], offset: 3 },
   { why: 'reserved byte set', bytes: [...twoFrames.slice(0, 4), 1, ...twoFrames.slice(5)], offset: 4 },
   { why: 'frame count 0', bytes: veltFile({ frames: 0 }, [0x80, ...RED8]), offset: 6 },
+  { why: 'width of 1024 pixels', bytes: veltFile({ across: 256, frames: 1 }), offset: 8 },
+  { why: 'height of 1024 pixels', bytes: veltFile({ down: 256, frames: 1 }), offset: 9 },
   { why: 'record 0 leaves a block out', bytes: veltFile({ frames: 1 }, [0x00], [0x00]), offset: 10 },
   { why: 'record 0 leaves the last of 20 blocks out', bytes: veltFile({ across: 10, down: 2, frames: 1 }, [0xff, 0xff, 0xe0, ...Array(19).fill(RED8).flat()], [0, 0, 0]), offset: 12 },
   { why: 'padding bit set in record 0', bytes: veltFile({ across: 10, down: 2, frames: 1 }, [0xff, 0xff, 0xf8, ...Array(21).fill(RED8).flat()], [0, 0, 0]), offset: 12 },
