@@ -32,6 +32,7 @@ const state = {
   stepper: null,
   imageData: null,
   playing: false,
+  opening: 0, // counts file openings, so a slow read cannot replace a newer file
   frameInterval: 0,
   nextDue: 0,
   tickId: 0,
@@ -63,7 +64,6 @@ function openAnimation(mode) {
   canvas.height = height;
   const scale = Math.max(1, Math.floor(DISPLAY_SIZE / Math.max(width, height)));
   canvas.style.width = `${width * scale}px`;
-  canvas.style.height = `${height * scale}px`;
   errorLine.textContent = '';
   document.body.dataset.state = 'ready';
   showFacts(animation);
@@ -86,14 +86,19 @@ function otherSizeHint(mode) {
 
 async function openFile(file) {
   stop();
-  state.fileName = file.name;
+  const opening = ++state.opening;
+  let bytes;
   try {
-    state.bytes = new Uint8Array(await file.arrayBuffer());
+    bytes = new Uint8Array(await file.arrayBuffer());
   } catch (error) {
+    if (opening !== state.opening) return;
     state.bytes = null;
     showError(`Cannot read ${file.name}: ${error.message}`);
     return;
   }
+  if (opening !== state.opening) return;
+  state.fileName = file.name;
+  state.bytes = bytes;
   let header;
   try {
     header = readHeader(state.bytes);
@@ -139,7 +144,6 @@ function draw() {
   const which = stepper.atClosingRecord ? ' (closing record)' : '';
   frameStats.textContent = `Frame ${stepper.frameNumber} of ${stepper.frameCount}${which} · record ${record} · `
     + `${changedBlocks} changed block${changedBlocks === 1 ? '' : 's'} · ${bytes} bytes`;
-  frameStats.dataset.record = String(record);
 }
 
 function tick(now) {
