@@ -6,9 +6,8 @@
 import { after, before, test } from 'node:test';
 import assert from 'node:assert/strict';
 import { execFileSync } from 'node:child_process';
-import { existsSync, mkdtempSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
+import { existsSync, mkdtempSync, readFileSync, rmSync, statSync, writeFileSync } from 'node:fs';
 import { createServer } from 'node:http';
-import { tmpdir } from 'node:os';
 import { extname, join, resolve, sep } from 'node:path';
 import { fileURLToPath } from 'node:url';
 
@@ -20,7 +19,8 @@ const WEB_ROOT = join(REPO, 'web');
 const ENCODE_FLAGS = process.env.VELT_ENCODE_FLAGS || join(REPO, 'build', 'velt-encode-flags');
 const VELT = process.env.VELT_PROGRAM || join(REPO, 'build', 'velt');
 const CHROMIUM = process.env.VELT_CHROMIUM || '/usr/bin/chromium';
-const WHEEL_PATTERN = join(REPO, 'examples', 'wheel', 'frame_X.png');
+// relative to REPO: every upper-case X in a frame pattern stands for the frame number
+const WHEEL_PATTERN = 'examples/wheel/frame_X.png';
 const WHEEL_FRAMES = 16;
 
 const notBuilt = (...paths) => {
@@ -36,7 +36,7 @@ function serveWebRoot() {
   const server = createServer((request, response) => {
     const path = decodeURIComponent(new URL(request.url, 'http://localhost').pathname);
     const file = resolve(WEB_ROOT, `.${path.endsWith('/') ? `${path}index.html` : path}`);
-    if (!file.startsWith(WEB_ROOT + sep) || !existsSync(file)) {
+    if (!file.startsWith(WEB_ROOT + sep) || !existsSync(file) || !statSync(file).isFile()) {
       response.writeHead(404).end();
       return;
     }
@@ -46,6 +46,22 @@ function serveWebRoot() {
   return new Promise((done) => server.listen(0, '127.0.0.1', () => done(server)));
 }
 
+// A fresh directory for the test's files; its path holds no upper-case X,
+// which frame patterns take for the frame number.
+function makeWorkDir() {
+  for (let attempt = 0; attempt < 100; attempt++) {
+    const dir = mkdtempSync('/tmp/velt-web-');
+    if (!dir.includes('X')) return dir;
+    rmSync(dir, { recursive: true });
+  }
+  throw new Error('no temporary directory without X in its name');
+}
+
+// Encodes the bundled wheel at `fps` with the encoder's `flags`.
+function encodeWheel(velt, fps, flags) {
+  execFileSync(ENCODE_FLAGS, [WHEEL_PATTERN, velt, String(fps), String(flags)], { cwd: REPO, stdio: 'pipe' });
+}
+
 let server;
 let browser;
 let pageUrl;
@@ -53,7 +69,7 @@ let work;
 
 before(async () => {
   if (skipWithoutEncoder) return;
-  work = mkdtempSync(join(tmpdir(), 'velt-web-'));
+  work = makeWorkDir();
   server = await serveWebRoot();
   pageUrl = `http://127.0.0.1:${server.address().port}/`;
   // root cannot use Chromium's own sandbox
@@ -79,12 +95,11 @@ async function openPage() {
 // Returns the file's path and the decoded frames as RGBA byte arrays.
 function encodeAndDecode(flags, mode) {
   const velt = join(work, `wheel_${flags}.velt`);
-  execFileSync(ENCODE_FLAGS, [WHEEL_PATTERN, velt, '20', String(flags)], { stdio: 'pipe' });
-  const pattern = join(work, `decoded_${flags}_X.png`);
-  execFileSync(VELT, ['decode', velt, pattern, '--mode', mode], { stdio: 'pipe' });
+  encodeWheel(velt, 20, flags);
+  execFileSync(VELT, ['decode', velt, join(work, `decoded_${flags}_X.png`), '--mode', mode], { stdio: 'pipe' });
   const frames = [];
   for (let k = 0; k < WHEEL_FRAMES; k++) {
-    const png = pngjs.PNG.sync.read(readFileSync(pattern.replace('X', String(k))));
+    const png = pngjs.PNG.sync.read(readFileSync(join(work, `decoded_${flags}_${k}.png`)));
     assert.deepEqual([png.width, png.height], [128, 128], `decoded frame ${k} size`);
     frames.push(png.data);
   }
@@ -188,7 +203,7 @@ for (const { flags, mode, why } of modeCases) {
 
 test('plays at the header rate, loops and pauses', { skip: skipWithoutEncoder, timeout: 60_000 }, async () => {
   const velt = join(work, 'wheel_fast.velt');
-  execFileSync(ENCODE_FLAGS, [WHEEL_PATTERN, velt, '60', '0'], { stdio: 'pipe' });
+  encodeWheel(velt, 60, 0);
   const { page, problems } = await openPage();
   await page.setInputFiles('#file-input', velt);
   await page.waitForSelector('body[data-state="ready"]');
@@ -209,7 +224,7 @@ test('plays at the header rate, loops and pauses', { skip: skipWithoutEncoder, t
 
 test('a dropped file opens, and a broken one is refused with its byte offset', { skip: skipWithoutEncoder, timeout: 60_000 }, async () => {
   const velt = join(work, 'wheel_drop.velt');
-  execFileSync(ENCODE_FLAGS, [WHEEL_PATTERN, velt, '20', '0'], { stdio: 'pipe' });
+  encodeWheel(velt, 20, 0);
   const bytes = readFileSync(velt);
   const broken = join(work, 'broken.velt');
   writeFileSync(broken, bytes.subarray(0, bytes.length - 1));
