@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 FILE* fd_table[FD_TABLE_SIZE];
@@ -38,9 +39,7 @@ struct IoVector {
   uint32_t length;
 };
 
-wasm_rt_memory_t* memory_of(Z_a_instance_t* context) {
-  return Z_veltZ_memory(context->instance);
-}
+wasm_rt_memory_t* memory_of(Z_a_instance_t* context) { return context->memory; }
 
 // True when [offset, offset + length) lies inside the memory as it is now.
 bool in_memory(const wasm_rt_memory_t* memory, uint64_t offset, uint64_t length) {
@@ -99,8 +98,13 @@ uint32_t negated(int error) { return uint32_t(-error); }
 }  // namespace
 
 Z_a_instance_t* wasm_syscalls_init(Z_velt_instance_t* instance) {
+  // the memory record lives inside the instance, so its address is fixed
+  return wasm_syscalls_init_for_memory(Z_veltZ_memory(instance), {});
+}
+
+Z_a_instance_t* wasm_syscalls_init_for_memory(wasm_rt_memory_t* memory, FileServiceHooks hooks) {
   for (FILE*& slot : fd_table) slot = nullptr;
-  return new Z_a_instance_t{instance};
+  return new Z_a_instance_t{memory, std::move(hooks)};
 }
 
 void wasm_syscalls_free(Z_a_instance_t* context) {
@@ -135,7 +139,12 @@ u32 Z_aZ_b(Z_a_instance_t* context, u32 fd, u32 iovs, u32 iovs_len, u32 nwritten
     return WASI_EINVAL;
 
   uint32_t total = 0;
-  if (stream) {
+  if (!stream && context->hooks.console) {
+    for (const IoVector& v : vectors) {
+      context->hooks.console(int(fd), memory->data + v.buffer, v.length);
+      total += v.length;
+    }
+  } else if (stream) {
     for (const IoVector& v : vectors) {
       size_t written = fwrite(memory->data + v.buffer, 1, v.length, stream);
       total += uint32_t(written);
@@ -224,7 +233,9 @@ u32 Z_aZ_h(Z_a_instance_t* context, u32, u32 path, u32 flags, u32) {
 
   errno = 0;
   FILE* stream = fopen(name, stream_mode(flags));
-  if (!stream) return negated(errno ? errno : WASI_EINVAL);
+  int open_error = errno;
+  if (context->hooks.on_open) context->hooks.on_open(name, stream != nullptr);
+  if (!stream) return negated(open_error ? open_error : WASI_EINVAL);
   // the module buffers its own streams; a host buffer on top would hold back
   // write failures until the close, whose result the module never sees
   setvbuf(stream, nullptr, _IONBF, 0);

@@ -4,7 +4,10 @@
 #ifndef VELT_FILE_SERVICES_H
 #define VELT_FILE_SERVICES_H
 
+#include <cstddef>
+#include <cstdint>
 #include <cstdio>
+#include <functional>
 
 #include "velt.h"  // the translated module: Z_velt_instance_t, imports Z_aZ_*
 
@@ -18,10 +21,23 @@ enum {
 
 enum { FD_TABLE_SIZE = 64, FIRST_FILE_FD = 3 };
 
-// The host-services context the module's imports receive: the instance whose
-// linear memory the services read and write.
+// What a front-end may learn from, or take over of, the module's file access.
+struct FileServiceHooks {
+  // Told of every open the module asks for: the host path and whether a
+  // stream was opened. The path is only valid during the call.
+  std::function<void(const char* path, bool opened)> on_open;
+  // Takes what the module writes to descriptors 1 and 2 in place of the
+  // host's standard output and standard error.
+  std::function<void(int fd, const uint8_t* bytes, size_t size)> console;
+};
+
+// The host-services context the module's imports receive: the linear memory
+// the services read and write, and the front-end's hooks. Every module built
+// on the module library imports the same services, so one context type
+// serves any of them.
 struct Z_a_instance_t {
-  Z_velt_instance_t* instance;
+  wasm_rt_memory_t* memory;
+  FileServiceHooks hooks;
 };
 
 // Host streams behind the module's descriptors; slots 0..2 stay empty.
@@ -29,6 +45,9 @@ extern FILE* fd_table[FD_TABLE_SIZE];
 
 // Empties fd_table and returns a new context for `instance`.
 Z_a_instance_t* wasm_syscalls_init(Z_velt_instance_t* instance);
+// The same for any module: `memory` is its linear memory record, which may
+// still be empty (the instance is created after its context).
+Z_a_instance_t* wasm_syscalls_init_for_memory(wasm_rt_memory_t* memory, FileServiceHooks hooks);
 // Closes every stream the module left open, empties fd_table, frees the context.
 void wasm_syscalls_free(Z_a_instance_t* context);
 

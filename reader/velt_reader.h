@@ -53,8 +53,13 @@ struct ReadError {
 // Checks the whole file (magic, reserved byte, sizes, every change map and
 // its padding bits, that record 0 stores every block, that exactly N + 1
 // records fill the file with no byte left over) and fills `layout`.
-// Returns false with `error` set on the first fault found; never reads
-// outside [data, data + size) and allocates at most N + 1 spans.
+// `mode` applies only when the rate code marks non-zero flags: a file whose
+// rate code has bit 7 clear is read as MODE_OPAQUE, and layout->mode says
+// which mode was used. A file that holds fewer than N + 1 records (a run
+// that ended early) is refused at the offset where the next record should
+// start. Returns false with `error` set on the first fault found; never reads
+// outside [data, data + size) and allocates at most N + 1 spans, no more
+// than the records the file holds.
 bool read_velt_layout(const uint8_t* data, size_t size, BlockMode mode, VeltLayout* layout,
                       ReadError* error);
 
@@ -65,7 +70,9 @@ void decode_block(const uint8_t* record, BlockMode mode, uint8_t rgba[64]);
 // Applies frame record `index` of a checked file to `picture` (width x
 // height RGBA, row-major): each block whose change-map bit is set is
 // replaced by its decoded record. Starting from any picture and applying
-// records 0..k gives frame k (record N gives frame 0 again).
+// records 0..k gives frame k (record N gives frame 0 again). `layout` must
+// come from read_velt_layout on the same bytes; a picture of another size is
+// resized first, and an index past the last record changes nothing.
 void apply_frame_record(const uint8_t* data, const VeltLayout& layout, size_t index,
                         std::vector<uint8_t>* picture);
 
@@ -79,5 +86,20 @@ struct PictureError {
 // Peak signal-to-noise ratio in dB for `squared` summed over `count` samples
 // of 8-bit values; infinity when squared is 0.
 double psnr(uint64_t squared, uint64_t count);
+
+// The errors of `pixels` RGBA pixels of `decoded` against `source`.
+PictureError picture_error(const uint8_t* decoded, const uint8_t* source, size_t pixels);
+
+// The errors of one 4x4 block (its top-left pixel at 4 * block_x, 4 * block_y)
+// of two pictures `width` pixels wide.
+PictureError block_error(const uint8_t* decoded, const uint8_t* source, int width, int block_x,
+                         int block_y);
+
+// Adds the sums of `part` to `total`, for errors over several frames.
+void add_picture_error(PictureError* total, const PictureError& part);
+
+// PSNR of the colour channels (three samples a pixel) and of alpha.
+double rgb_psnr(const PictureError& error);
+double alpha_psnr(const PictureError& error);
 
 #endif

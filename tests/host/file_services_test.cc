@@ -460,4 +460,39 @@ TEST_F(FileServicesTest, PathMustEndInsideTheMemory) {
   EXPECT_EQ(open_at(fits, 0), 3u);
 }
 
+TEST_F(FileServicesTest, OpenHookHearsOfEveryOpenWithItsOutcome) {
+  std::vector<std::pair<std::string, bool>> opens;
+  context_->hooks.on_open = [&](const char* name, bool opened) { opens.emplace_back(name, opened); };
+  make_file("frame.png", "png");
+  EXPECT_EQ(open(path("frame.png"), 0), 3u);
+  EXPECT_EQ(open(path("missing.png"), 0), uint32_t(-ENOENT)) << "the hook keeps the host error";
+  EXPECT_EQ(open_at(end(), 0), NEG_EINVAL);
+  const std::vector<std::pair<std::string, bool>> expected = {{path("frame.png"), true},
+                                                              {path("missing.png"), false}};
+  EXPECT_EQ(opens, expected) << "a path outside the memory is refused before the hook";
+}
+
+TEST_F(FileServicesTest, ConsoleHookTakesTheModulesConsoleOutput) {
+  std::string taken;
+  context_->hooks.console = [&](int fd, const uint8_t* bytes, size_t size) {
+    taken += std::to_string(fd) + ":" + std::string(reinterpret_cast<const char*>(bytes), size) + ";";
+  };
+  put(BUFFERS_AT, "hello");
+  put(BUFFERS_AT + 16, " world!");
+  put_vectors(VECTORS_AT, {{BUFFERS_AT, 5}, {BUFFERS_AT + 16, 7}});
+  Capture out{1};
+  EXPECT_EQ(write_v(1, VECTORS_AT, 2, RESULT_AT), 0u);
+  EXPECT_EQ(write_v(2, VECTORS_AT, 1, RESULT_AT), 0u);
+  EXPECT_EQ(out.text(), "") << "nothing reaches the host's standard output";
+  EXPECT_EQ(taken, "1:hello;1: world!;2:hello;");
+  EXPECT_EQ(get_u32(RESULT_AT), 5u);
+
+  // file descriptors are not the console: their bytes still go to the file
+  ASSERT_EQ(open(path("out.velt"), 0x241), 3u);
+  ASSERT_EQ(write(3, "VELT"), 0u);
+  EXPECT_EQ(close_fd(3), 0u);
+  EXPECT_EQ(file_content("out.velt"), "VELT");
+  EXPECT_EQ(taken, "1:hello;1: world!;2:hello;");
+}
+
 }  // namespace

@@ -17,7 +17,7 @@ import { chromium } from 'playwright-core';
 const REPO = resolve(fileURLToPath(new URL('../..', import.meta.url)));
 const WEB_ROOT = join(REPO, 'web');
 const ENCODE_FLAGS = process.env.VELT_ENCODE_FLAGS || join(REPO, 'build', 'velt-encode-flags');
-const VELT = process.env.VELT_PROGRAM || join(REPO, 'build', 'velt');
+const VELT = process.env.VELT_PROGRAM || join(REPO, 'build', 'toolkit', 'velt');
 const CHROMIUM = process.env.VELT_CHROMIUM || '/usr/bin/chromium';
 // relative to REPO: every upper-case X in a frame pattern stands for the frame number
 const WHEEL_PATTERN = 'examples/wheel/frame_X.png';

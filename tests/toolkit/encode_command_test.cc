@@ -1,0 +1,198 @@
+// velt encode end to end: the files it writes against velt-encode-flags,
+// frame order, the temporary links, progress and failures.
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
+
+#include "e2e_support.h"
+#include "velt_program.h"
+
+namespace {
+
+using e2e::Bytes;
+using e2e::Image;
+using e2e::read_file;
+using e2e::Rgba;
+using e2e::TempDir;
+using toolkit_test::list_directory;
+using toolkit_test::run_velt;
+
+// Twelve 8x8 frames with blocks that change, half-transparent pixels and
+// more than two colours per block, so that every mode writes other records.
+std::vector<Image> varied_frames() {
+  std::vector<Image> frames;
+  for (unsigned f = 0; f < 12; ++f) {
+    Image image(8, 8, e2e::kWhite);
+    for (unsigned y = 0; y < 8; ++y)
+      for (unsigned x = 0; x < 8; ++x)
+        if ((x + y + f) % 3 == 0)
+          image.set(x, y, {uint8_t(20 * f), uint8_t(255 - 9 * x), uint8_t(30 * y), uint8_t(60 + 16 * f)});
+    image.fill_block(f % 2, 1, {uint8_t(10 * f), 0, 200, 255});
+    frames.push_back(image);
+  }
+  return frames;
+}
+
+Bytes encode_flags(const std::string& x_pattern, const std::string& out, const std::string& fps,
+                   const std::string& flags) {
+  e2e::RunResult run = e2e::run_encode_flags({x_pattern, out, fps, flags});
+  EXPECT_EQ(run.exit_status, 0) << run.out;
+  return read_file(out);
+}
+
+TEST(EncodeCommand, WritesWhatVeltEncodeFlagsWritesForEveryInputForm) {
+  TempDir dir;
+  std::string x_pattern = e2e::write_sequence(dir, "seq", varied_frames());
+  std::string printf_pattern = dir.file("seq_%d.png");
+  struct Mode {
+    const char* name;
+    const char* flags;
+  };
+  const Mode modes[] = {{"opaque", "0"}, {"alpha", "1"}, {"opaque12", "2"}, {"alpha12", "3"}};
+  for (const Mode& mode : modes) {
+    Bytes expected = encode_flags(x_pattern, dir.file("expected.velt"), "30", mode.flags);
+    ASSERT_GT(expected.size(), 10u);
+    // the directory holds the 12 frames and nothing else: seq_10 after seq_9
+    for (const std::string& input : {x_pattern, printf_pattern, dir.path()}) {
+      SCOPED_TRACE(std::string(mode.name) + " " + input);
+      std::string out = dir.file("out.velt");
+      e2e::RunResult run = run_velt({"encode", input, out, "--fps", "30", "--mode", mode.name});
+      EXPECT_EQ(run.exit_status, 0) << run.err;
+      EXPECT_EQ(run.out, "");
+      EXPECT_EQ(run.err, "") << "no progress bar without a terminal";
+      EXPECT_TRUE(e2e::same_bytes(read_file(out), expected));
+      remove(out.c_str());
+    }
+    remove(dir.file("expected.velt").c_str());
+  }
+}
+
+TEST(EncodeCommand, DefaultsToTwentyFpsAndOpaqueRecords) {
+  TempDir dir;
+  std::string pattern = e2e::write_sequence(dir, "seq", {Image(4, 4, e2e::kRed), Image(4, 4, e2e::kBlue)});
+  Bytes expected = encode_flags(pattern, dir.file("expected.velt"), "20", "0");
+  ASSERT_EQ(run_velt({"encode", pattern, dir.file("out.velt")}).exit_status, 0);
+  EXPECT_TRUE(e2e::same_bytes(read_file(dir.file("out.velt")), expected));
+}
+
+TEST(EncodeCommand, TakesADirectoryInNaturalOrder) {
+  TempDir frames;
+  e2e::write_png(frames.file("frame1.png"), Image(4, 4, e2e::kRed));
+  e2e::write_png(frames.file("frame10.png"), Image(4, 4, e2e::kBlue));
+  e2e::write_png(frames.file("frame2.png"), Image(4, 4, e2e::kGreen));
+  TempDir out;
+  ASSERT_EQ(run_velt({"encode", frames.path(), out.file("out.velt")}).exit_status, 0);
+  Bytes expected = e2e::concat({e2e::header(39, 3, 0, 0), {0x80}, e2e::kRedRecord, {0x80},
+                                e2e::kGreenRecord, {0x80}, e2e::kBlueRecord, {0x80}, e2e::kRedRecord});
+  EXPECT_TRUE(e2e::same_bytes(read_file(out.file("out.velt")), expected));
+}
+
+TEST(EncodeCommand, RemovesItsTemporaryLinksAfterSuccessAndFailure) {
+  TempDir frames, tmp;
+  e2e::write_png(frames.file("a.png"), Image(4, 4, e2e::kRed));
+  e2e::write_png(frames.file("b.png"), Image(4, 4, e2e::kGreen));
+  e2e::RunResult ok = toolkit_test::run_velt_with_tmpdir({"encode", frames.path(), frames.file("o.velt")}, tmp.path());
+  EXPECT_EQ(ok.exit_status, 0) << ok.err;
+  EXPECT_EQ(list_directory(tmp.path()), std::vector<std::string>{});
+
+  e2e::write_file(frames.file("b.png"), {'n', 'o', 't'});
+  e2e::RunResult failed = toolkit_test::run_velt_with_tmpdir({"encode", frames.path(), frames.file("o.velt")}, tmp.path());
+  EXPECT_EQ(failed.exit_status, 1);
+  EXPECT_EQ(list_directory(tmp.path()), std::vector<std::string>{});
+}
+
+TEST(EncodeCommand, RemovesItsTemporaryLinksWhenTerminated) {
+  TempDir frames, tmp;
+  // noisy frames in the 12-byte mode keep the encoder busy for a while
+  uint32_t seed = 1;
+  for (int f = 0; f < 20; ++f) {
+    Image image(64, 64, e2e::kBlack);
+    for (unsigned i = 0; i < 64 * 64; ++i) {
+      seed = seed * 1664525u + 1013904223u;
+      image.set(i % 64, i / 64, {uint8_t(seed >> 24), uint8_t(seed >> 16), uint8_t(seed >> 8), 255});
+    }
+    e2e::write_png(frames.file("f" + std::to_string(f) + ".png"), image);
+  }
+  std::string out = frames.file("o.velt");
+  pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    setenv("TMPDIR", tmp.path().c_str(), 1);
+    execl(VELT_PATH, VELT_PATH, "encode", frames.path().c_str(), out.c_str(), "--mode", "opaque12",
+          static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  // wait for the link directory to be filled, then stop the run
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  bool linked = false;
+  while (!linked && std::chrono::steady_clock::now() < deadline) {
+    for (const std::string& name : list_directory(tmp.path()))
+      if (list_directory(tmp.file(name)).size() == 20) linked = true;
+    if (!linked) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  kill(pid, SIGTERM);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  ASSERT_TRUE(linked) << "the links never appeared";
+  ASSERT_TRUE(WIFSIGNALED(status)) << "the run ended before it could be stopped";
+  EXPECT_EQ(WTERMSIG(status), SIGTERM);
+  EXPECT_EQ(list_directory(tmp.path()), std::vector<std::string>{});
+}
+
+TEST(EncodeCommand, DrawsProgressOnlyOnATerminal) {
+  TempDir dir;
+  std::vector<Image> frames = varied_frames();
+  std::string pattern = e2e::write_sequence(dir, "seq", frames);
+  e2e::RunResult shown = toolkit_test::run_velt_on_terminal({"encode", pattern, dir.file("o.velt")});
+  EXPECT_EQ(shown.exit_status, 0);
+  EXPECT_NE(shown.err.find("12/12 frames"), std::string::npos) << shown.err;
+  EXPECT_NE(shown.err.find(" 1/12 frames"), std::string::npos) << "counted frame by frame: " << shown.err;
+  EXPECT_TRUE(e2e::ends_with(shown.err, "\n")) << "the bar ends its line";
+
+  e2e::RunResult quiet = toolkit_test::run_velt_on_terminal({"encode", pattern, dir.file("o.velt"), "--quiet"});
+  EXPECT_EQ(quiet.exit_status, 0);
+  EXPECT_EQ(quiet.err, "");
+}
+
+TEST(EncodeCommand, FailuresAreOneLineOnStandardError) {
+  TempDir dir;
+  e2e::write_png(dir.file("a_0.png"), Image(8, 8, e2e::kRed));
+  e2e::write_file(dir.file("a_1.png"), {'n', 'o', 't', ' ', 'p', 'n', 'g'});
+  e2e::write_png(dir.file("b_0.png"), Image(6, 8, e2e::kRed));
+  std::string out = dir.file("o.velt");
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    std::string err;
+  };
+  const Case cases[] = {
+      {{"encode", dir.file("none_X.png"), out}, 1,
+       "velt: " + dir.file("none_0.png") + ": no such frame file\n"},
+      {{"encode", dir.file("a_X.png"), out, "--mode", "bc1"}, 2,
+       "velt: encode: unknown mode 'bc1' (opaque, alpha, opaque12 or alpha12) (see 'velt encode --help')\n"},
+      {{"encode", dir.file("a_X.png"), out, "--fps", "0"}, 2,
+       "velt: encode: --fps takes a whole number from 1 to 128 in mode opaque (see 'velt encode --help')\n"},
+      {{"encode", dir.file("a_X.png"), out, "--mode", "alpha", "--fps", "65"}, 2,
+       "velt: encode: --fps takes a whole number from 1 to 64 in mode alpha (see 'velt encode --help')\n"},
+      {{"encode", dir.file("a_X.png")}, 2,
+       "velt: encode: expected INPUT and OUT.velt (see 'velt encode --help')\n"},
+      {{"encode", dir.file("a_%d.png"), out}, 1,
+       "velt: encode: cannot decode frame " + dir.file("a_1.png") +
+           ": PNG file is smaller than a PNG header\n"},
+      {{"encode", dir.file("b_X.png"), out}, 1,
+       "velt: encode: the width and height must be divisible by 4\n"},
+      {{"encode", dir.file("a_X.png"), dir.file("missing/o.velt")}, 1,
+       "velt: encode: cannot open output file " + dir.file("missing/o.velt") + "\n"},
+  };
+  for (const Case& c : cases) {
+    e2e::RunResult run = run_velt(c.args);
+    EXPECT_EQ(run.exit_status, c.status) << c.err;
+    EXPECT_EQ(run.err, c.err);
+    EXPECT_EQ(run.out, "");
+  }
+}
+
+}  // namespace

@@ -1,0 +1,81 @@
+#include "velt_program.h"
+
+#include <dirent.h>
+#include <pty.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+
+namespace toolkit_test {
+
+e2e::RunResult run_velt(const std::vector<std::string>& args) {
+  return e2e::run_program(VELT_PATH, args);
+}
+
+e2e::RunResult run_velt_with_tmpdir(const std::vector<std::string>& args, const std::string& tmpdir) {
+  const char* old = std::getenv("TMPDIR");
+  std::string saved = old ? old : "";
+  setenv("TMPDIR", tmpdir.c_str(), 1);
+  e2e::RunResult result = run_velt(args);
+  if (old) {
+    setenv("TMPDIR", saved.c_str(), 1);
+  } else {
+    unsetenv("TMPDIR");
+  }
+  return result;
+}
+
+e2e::RunResult run_velt_on_terminal(const std::vector<std::string>& args) {
+  e2e::RunResult result;
+  std::vector<char*> argv;
+  std::string program = VELT_PATH;
+  argv.push_back(program.data());
+  std::vector<std::string> copies = args;
+  for (std::string& a : copies) argv.push_back(a.data());
+  argv.push_back(nullptr);
+
+  int terminal = -1;
+  pid_t pid = forkpty(&terminal, nullptr, nullptr, nullptr);
+  if (pid < 0) {
+    ADD_FAILURE() << "forkpty failed";
+    return result;
+  }
+  if (pid == 0) {
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  char buf[4096];
+  for (;;) {
+    ssize_t n = read(terminal, buf, sizeof buf);
+    if (n > 0) {
+      result.err.append(buf, static_cast<size_t>(n));
+    } else if (n < 0 && errno == EINTR) {
+      continue;
+    } else {
+      break;  // EIO once the child has closed the terminal
+    }
+  }
+  close(terminal);
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  if (WIFEXITED(status)) result.exit_status = WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
+  return result;
+}
+
+std::vector<std::string> list_directory(const std::string& dir) {
+  std::vector<std::string> names;
+  DIR* d = opendir(dir.c_str());
+  if (d == nullptr) return names;
+  while (const dirent* entry = readdir(d)) {
+    std::string name = entry->d_name;
+    if (name != "." && name != "..") names.push_back(name);
+  }
+  closedir(d);
+  return names;
+}
+
+}  // namespace toolkit_test

@@ -1,0 +1,26 @@
+// Runs the velt program in a child process: plainly, with a chosen
+// environment, or on a pseudo-terminal.
+#ifndef VELT_TESTS_TOOLKIT_VELT_PROGRAM_H
+#define VELT_TESTS_TOOLKIT_VELT_PROGRAM_H
+
+#include <string>
+#include <vector>
+
+#include "e2e_support.h"
+
+namespace toolkit_test {
+
+// velt with `args`, standard output and error captured apart.
+e2e::RunResult run_velt(const std::vector<std::string>& args);
+// The same with TMPDIR set to `tmpdir` for the child alone.
+e2e::RunResult run_velt_with_tmpdir(const std::vector<std::string>& args, const std::string& tmpdir);
+// velt with its standard output and error on a pseudo-terminal; `err` holds
+// everything the terminal received.
+e2e::RunResult run_velt_on_terminal(const std::vector<std::string>& args);
+
+// The names in `dir`, without "." and "..".
+std::vector<std::string> list_directory(const std::string& dir);
+
+}  // namespace toolkit_test
+
+#endif

@@ -1,0 +1,92 @@
+#include "command_line.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+const OptionSpec* find_long(const std::vector<OptionSpec>& specs, const std::string& name) {
+  for (const OptionSpec& spec : specs)
+    if (spec.name == name) return &spec;
+  return nullptr;
+}
+
+const OptionSpec* find_short(const std::vector<OptionSpec>& specs, char name) {
+  for (const OptionSpec& spec : specs)
+    if (spec.short_name != 0 && spec.short_name == name) return &spec;
+  return nullptr;
+}
+
+}  // namespace
+
+int report_usage_error(const std::string& command, const std::string& message) {
+  std::fprintf(stderr, "velt: %s: %s (see 'velt %s --help')\n", command.c_str(),
+               message.c_str(), command.c_str());
+  return EXIT_BAD_USAGE;
+}
+
+int report_failure(const std::string& message) {
+  std::fprintf(stderr, "velt: %s\n", message.c_str());
+  return EXIT_FAILED;
+}
+
+std::string ParsedArguments::value_or(const std::string& name, const std::string& fallback) const {
+  auto found = options.find(name);
+  return found == options.end() ? fallback : found->second;
+}
+
+bool parse_arguments(const std::vector<std::string>& args, const std::vector<OptionSpec>& specs,
+                     ParsedArguments* parsed, std::string* error) {
+  bool options_ended = false;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (options_ended || arg.size() < 2 || arg[0] != '-') {
+      parsed->positional.push_back(arg);
+      continue;
+    }
+    if (arg == "--") {
+      options_ended = true;
+      continue;
+    }
+    const OptionSpec* spec = nullptr;
+    std::optional<std::string> inline_value;
+    if (arg[1] == '-') {
+      size_t equals = arg.find('=');
+      std::string name = arg.substr(2, equals == std::string::npos ? std::string::npos : equals - 2);
+      if (equals != std::string::npos) inline_value = arg.substr(equals + 1);
+      spec = find_long(specs, name);
+    } else if (arg.size() == 2) {
+      spec = find_short(specs, arg[1]);
+    }
+    if (spec == nullptr) {
+      *error = "unknown option '" + arg + "'";
+      return false;
+    }
+    if (!spec->takes_value) {
+      if (inline_value) {
+        *error = "option '--" + spec->name + "' takes no value";
+        return false;
+      }
+      parsed->options[spec->name] = "";
+      continue;
+    }
+    if (!inline_value) {
+      if (i + 1 == args.size()) {
+        *error = "option '--" + spec->name + "' needs a value";
+        return false;
+      }
+      inline_value = args[++i];
+    }
+    parsed->options[spec->name] = *inline_value;
+  }
+  return true;
+}
+
+std::optional<long> parse_number(const std::string& text, long min, long max) {
+  if (text.empty() || text.size() > 18) return std::nullopt;
+  for (char c : text)
+    if (c < '0' || c > '9') return std::nullopt;
+  long value = std::strtol(text.c_str(), nullptr, 10);
+  if (value < min || value > max) return std::nullopt;
+  return value;
+}

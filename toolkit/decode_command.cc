@@ -1,0 +1,77 @@
+// velt decode: a VELT file's frames 0..N-1 as RGBA PNG files, each rebuilt
+// from the records before it as a player does.
+#include <cstdio>
+#include <functional>
+
+#include "command_line.h"
+#include "commands.h"
+#include "frame_input.h"
+#include "png_writer.h"
+#include "reading_help.h"
+#include "velt_file.h"
+
+namespace {
+
+const char kHelp[] =
+    "Usage: velt decode FILE.velt OUT_PATTERN [--mode MODE]\n"
+    "\n"
+    "Writes the animation's frames 0 to N-1 as RGBA PNG files (8 bits a\n"
+    "channel). OUT_PATTERN names them: every X stands for the frame number\n"
+    "(out/frame_X.png), or one %d or %0Nd does (out/%04d.png). The file is\n"
+    "checked whole before anything is written.\n"
+    "\n"
+    "Options:\n";
+
+const std::vector<OptionSpec> kOptions = {{"mode", 0, true}, {"help", 'h', false}};
+
+// Output names: a printf conversion if the pattern has one, else its X.
+bool output_namer(const std::string& pattern, std::function<std::string(int32_t)>* namer,
+                  std::string* error) {
+  PrintfPattern printf_pattern;
+  error->clear();
+  if (parse_printf_pattern(pattern, &printf_pattern, error)) {
+    *namer = [printf_pattern](int32_t n) { return format_printf_pattern(printf_pattern, n); };
+    return true;
+  }
+  if (!error->empty()) return false;
+  if (pattern.find('X') == std::string::npos) {
+    *error = "OUT_PATTERN needs an X or a %d for the frame number";
+    return false;
+  }
+  *namer = [pattern](int32_t n) { return expand_x_pattern(pattern, n); };
+  return true;
+}
+
+}  // namespace
+
+int run_decode_command(const std::vector<std::string>& args) {
+  ParsedArguments parsed;
+  std::string error;
+  if (!parse_arguments(args, kOptions, &parsed, &error)) return report_usage_error("decode", error);
+  if (parsed.has("help")) {
+    std::printf("%s%s  -h, --help    show this help\n\n%s", kHelp, kReadingModeOption,
+                kReadingModeNote);
+    return EXIT_OK;
+  }
+  if (parsed.positional.size() != 2)
+    return report_usage_error("decode", "expected FILE.velt and OUT_PATTERN");
+  BlockMode mode;
+  if (int status = reading_mode_option(parsed, "decode", false, &mode); status != EXIT_OK)
+    return status;
+  std::function<std::string(int32_t)> name_of;
+  if (!output_namer(parsed.positional[1], &name_of, &error))
+    return report_usage_error("decode", error);
+
+  VeltFile file;
+  if (!file.open(parsed.positional[0], mode, &error)) return report_failure(error);
+  const VeltLayout& layout = file.layout();
+  std::vector<uint8_t> picture;
+  for (size_t frame = 0; frame < layout.header.frame_count; ++frame) {
+    apply_frame_record(file.data(), layout, frame, &picture);
+    if (!write_rgba_png(name_of(static_cast<int32_t>(frame)), picture.data(),
+                        static_cast<unsigned>(layout.header.width),
+                        static_cast<unsigned>(layout.header.height), &error))
+      return report_failure(error);
+  }
+  return EXIT_OK;
+}

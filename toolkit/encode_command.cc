@@ -1,0 +1,173 @@
+// velt encode: PNG frames from a pattern or a directory into a VELT file,
+// through the same sandboxed module entry as velt-encode, with a progress bar
+// instead of velt-encode's console.
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
+#include <unordered_map>
+
+#include "block_mode_names.h"
+#include "command_line.h"
+#include "commands.h"
+#include "encoder_messages.h"
+#include "encoding_call.h"
+#include "frame_input.h"
+#include "frame_links.h"
+#include "progress_bar.h"
+
+namespace {
+
+constexpr long DEFAULT_FPS = 20;
+// The header keeps 2 * fps - 1 in a byte, or in seven bits when any flag is set.
+constexpr long MAX_FPS = 128;
+constexpr long MAX_FPS_WITH_FLAGS = 64;
+
+const char kHelp[] =
+    "Usage: velt encode INPUT OUT.velt [--fps N] [--mode MODE] [--quiet]\n"
+    "\n"
+    "Encodes PNG frames into one looping VELT animation. The frames are decoded\n"
+    "and encoded inside the sandboxed encoder module.\n"
+    "\n"
+    "INPUT is one of:\n"
+    "  a pattern in which every X stands for the frame number, as velt-encode\n"
+    "    takes it: frame_X.png is frame_0.png, frame_1.png, ... up to the first gap\n"
+    "  a printf-style pattern with one %d or %0Nd, such as frames/%04d.png: from\n"
+    "    the first of the numbers 0 to 4 that exists up to the first gap\n"
+    "  a directory: its .png files in natural order (frame2 before frame10)\n"
+    "Every frame has the first frame's size, a multiple of 4 below 1024 each way.\n"
+    "\n"
+    "Options:\n"
+    "  --fps N       frames per second, 1 to 128 (1 to 64 for modes other than\n"
+    "                opaque, whose header keeps seven bits of the rate); default 20\n"
+    "  --mode MODE   block records:\n"
+    "                  opaque    8 bytes, four colours (default)\n"
+    "                  alpha     8 bytes, pixels with alpha below 128 transparent\n"
+    "                  opaque12  12 bytes, three colours\n"
+    "                  alpha12   12 bytes, four alpha levels per pixel\n"
+    "  -q, --quiet   no progress bar (it is only drawn when standard error is a\n"
+    "                terminal)\n"
+    "  -h, --help    show this help\n"
+    "\n"
+    "The file is byte for byte what velt-encode-flags writes for the same frames\n"
+    "with flags 0, 1, 2 or 3 (the modes in the order above). On success nothing\n"
+    "is printed but the progress bar; a failure is one line on standard error.\n";
+
+const std::vector<OptionSpec> kOptions = {
+    {"fps", 0, true}, {"mode", 0, true}, {"quiet", 'q', false}, {"help", 'h', false}};
+
+// Counts frames from the files the module opens. The decoder may open a
+// file more than once, so a frame counts when its path differs from the open
+// before it; frame 0 opened again after other frames is the closing frame,
+// by which time every source frame is done.
+class FrameProgress {
+ public:
+  FrameProgress(const std::vector<std::string>& module_paths, ProgressBar* bar) : bar_(bar) {
+    for (size_t i = 0; i < module_paths.size(); ++i)
+      index_.emplace(module_paths[i], static_cast<int>(i));
+    total_ = static_cast<int>(module_paths.size());
+  }
+
+  void opened(const char* path, bool success) {
+    bool same_as_before = last_path_ == path;
+    last_path_ = path;
+    if (!success || same_as_before) return;
+    auto found = index_.find(last_path_);
+    if (found == index_.end()) return;
+    int frame = found->second;
+    if (frame == 0 && started_) {
+      bar_->update(total_);
+    } else {
+      bar_->update(frame);
+    }
+    started_ = true;
+  }
+
+ private:
+  ProgressBar* bar_;
+  std::unordered_map<std::string, int> index_;
+  int total_ = 0;
+  std::string last_path_;
+  bool started_ = false;
+};
+
+// Resolves the fps and mode options; 0 or a usage error status.
+int read_settings(const ParsedArguments& parsed, long* fps, BlockMode* mode) {
+  std::string mode_name = parsed.value_or("mode", "opaque");
+  std::optional<BlockMode> named = block_mode_from_name(mode_name);
+  if (!named)
+    return report_usage_error("encode", "unknown mode '" + mode_name +
+                                            "' (opaque, alpha, opaque12 or alpha12)");
+  *mode = *named;
+  long max_fps = *mode == MODE_OPAQUE ? MAX_FPS : MAX_FPS_WITH_FLAGS;
+  std::optional<long> parsed_fps =
+      parse_number(parsed.value_or("fps", std::to_string(DEFAULT_FPS)), 1, max_fps);
+  if (!parsed_fps)
+    return report_usage_error("encode", "--fps takes a whole number from 1 to " +
+                                            std::to_string(max_fps) + " in mode " + mode_name);
+  *fps = *parsed_fps;
+  return EXIT_OK;
+}
+
+}  // namespace
+
+int run_encode_command(const std::vector<std::string>& args) {
+  ParsedArguments parsed;
+  std::string error;
+  if (!parse_arguments(args, kOptions, &parsed, &error)) return report_usage_error("encode", error);
+  if (parsed.has("help")) {
+    std::fputs(kHelp, stdout);
+    return EXIT_OK;
+  }
+  if (parsed.positional.size() != 2)
+    return report_usage_error("encode", "expected INPUT and OUT.velt");
+  const std::string& input = parsed.positional[0];
+  const std::string& output = parsed.positional[1];
+  long fps = 0;
+  BlockMode mode = MODE_OPAQUE;
+  if (int status = read_settings(parsed, &fps, &mode); status != EXIT_OK) return status;
+
+  FrameInput frames;
+  if (!resolve_frame_input(input, &frames, &error)) return report_failure(error);
+
+  // frames of other names reach the module as links under an 'X' pattern
+  FrameLinks links;
+  std::string module_pattern = input;
+  if (frames.kind != FrameInputKind::X_PATTERN) {
+    if (!links.create(frames.frames, &error)) return report_failure(error);
+    module_pattern = links.pattern();
+  }
+  std::vector<std::string> module_paths;
+  for (size_t i = 0; i < frames.frames.size(); ++i)
+    module_paths.push_back(frames.kind == FrameInputKind::X_PATTERN
+                               ? frames.frames[i]
+                               : expand_x_pattern(module_pattern, static_cast<int32_t>(i)));
+
+  bool show_progress = !parsed.has("quiet") && isatty(STDERR_FILENO) == 1;
+  ProgressBar bar(stderr, static_cast<int>(frames.frames.size()), show_progress);
+  FrameProgress progress(module_paths, &bar);
+  EncoderMessages messages;
+  FileServiceHooks hooks;
+  hooks.on_open = [&](const char* path, bool opened) { progress.opened(path, opened); };
+  hooks.console = [&](int, const uint8_t* bytes, size_t size) { messages.append(bytes, size); };
+
+  EncodingConsole silent;
+  EncodingOutcome outcome =
+      run_encoding_call({module_pattern.c_str(), output.c_str(), static_cast<int32_t>(fps),
+                         static_cast<int32_t>(mode)},
+                        silent, std::move(hooks));
+  bar.finish();
+
+  if (outcome.trap != WASM_RT_TRAP_NONE)
+    return report_failure("encode: the encoder module stopped: " +
+                          std::string(wasm_rt_strerror(outcome.trap)));
+  if (outcome.out_of_module_memory)
+    return report_failure("encode: the encoder module has no memory for the paths");
+  if (outcome.result != 0) {
+    std::string message =
+        messages.first_message([&](const std::string& word) { return links.source_of(word); });
+    if (message.empty()) message = encoder_failure_text(outcome.result);
+    return report_failure("encode: " + message);
+  }
+  return EXIT_OK;
+}

@@ -1,0 +1,51 @@
+// Where a command's source frames come from: an 'X' pattern as velt-encode
+// takes it, a printf-style pattern (%d or %0Nd), or a directory of PNG files
+// taken in natural order.
+#ifndef VELT_TOOLKIT_FRAME_INPUT_H
+#define VELT_TOOLKIT_FRAME_INPUT_H
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// The most frames one VELT file can count.
+constexpr int32_t MAX_INPUT_FRAMES = 65535;
+
+enum class FrameInputKind { X_PATTERN, PRINTF_PATTERN, DIRECTORY };
+
+struct FrameInput {
+  FrameInputKind kind;
+  std::vector<std::string> frames;  // the frame files found, in order
+};
+
+// Every upper-case 'X' of `pattern` replaced by `number` in decimal, as the
+// encoder expands its pattern.
+std::string expand_x_pattern(const std::string& pattern, int32_t number);
+
+// A printf-style frame pattern split at its one conversion.
+struct PrintfPattern {
+  std::string prefix;  // with "%%" already turned into "%"
+  int width;           // 0 for %d, N for %0Nd
+  std::string suffix;
+};
+
+// Parses a pattern with exactly one %d or %0Nd conversion ("%%" is a
+// percent sign). Returns false when it has none; sets `error` (and returns
+// false) when it has more than one or another conversion.
+bool parse_printf_pattern(const std::string& text, PrintfPattern* pattern, std::string* error);
+// The pattern's path for frame `number`.
+std::string format_printf_pattern(const PrintfPattern& pattern, int32_t number);
+
+// True when `a` sorts before `b` in natural order: runs of digits compare as
+// numbers (frame2 before frame10), everything else byte by byte.
+bool natural_less(const std::string& a, const std::string& b);
+
+// Finds the frames of `input`: a directory gives its *.png files (any case
+// of the extension, hidden files left out) in natural order; a printf
+// pattern its frames from the first of 0..4 that exists up to the first gap;
+// anything else is an 'X' pattern, whose frames run from 0 up to the first
+// gap (a pattern without 'X' names one frame). Returns false with `error`
+// when no frame is found or the input is malformed.
+bool resolve_frame_input(const std::string& input, FrameInput* resolved, std::string* error);
+
+#endif

@@ -1,0 +1,61 @@
+// velt: one command for VELT animations, with subcommands to encode frames,
+// look inside a file, get its frames back and measure its quality.
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "command_line.h"
+#include "commands.h"
+
+namespace {
+
+const char kUsage[] =
+    "Usage: velt COMMAND [ARGUMENTS] [OPTIONS]\n"
+    "\n"
+    "Commands:\n"
+    "  encode INPUT OUT.velt     encode PNG frames (an X pattern, a %04d pattern or a\n"
+    "                            directory) into a looping VELT animation\n"
+    "  info FILE.velt            check a file and show its header and frame records\n"
+    "  decode FILE.velt OUT      write the frames as RGBA PNG files (OUT has an X or\n"
+    "                            a %d for the frame number)\n"
+    "  compare FILE.velt INPUT   PSNR of the decoded frames against their sources\n"
+    "\n"
+    "Options:\n"
+    "  -h, --help                show this help; 'velt COMMAND --help' for a command\n"
+    "  --version                 show the version\n"
+    "\n"
+    "Exit status: 0 on success, 1 when a command fails, 2 for a wrong command line.\n";
+
+struct Command {
+  const char* name;
+  int (*run)(const std::vector<std::string>&);
+};
+
+const Command kCommands[] = {
+    {"encode", run_encode_command},
+    {"decode", run_decode_command},
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) {
+    std::fputs(kUsage, stderr);
+    return EXIT_BAD_USAGE;
+  }
+  std::string first = argv[1];
+  if (first == "-h" || first == "--help" || first == "help") {
+    std::fputs(kUsage, stdout);
+    return EXIT_OK;
+  }
+  if (first == "--version") {
+    std::printf("velt %s\n", VELT_VERSION);
+    return EXIT_OK;
+  }
+  std::vector<std::string> args(argv + 2, argv + argc);
+  for (const Command& command : kCommands)
+    if (first == command.name) return command.run(args);
+  std::fprintf(stderr, "velt: unknown command '%s' (see 'velt --help')\n", argv[1]);
+  return EXIT_BAD_USAGE;
+}

@@ -1,0 +1,14 @@
+// Writes pictures as 8-bit RGBA PNG files.
+#ifndef VELT_TOOLKIT_PNG_WRITER_H
+#define VELT_TOOLKIT_PNG_WRITER_H
+
+#include <cstdint>
+#include <string>
+
+// Writes `rgba` (width x height pixels, rows from the top) to `path` as an
+// RGBA PNG of 8 bits a channel, whatever colours it holds. Returns false
+// with `error` set ("PATH: reason") on failure.
+bool write_rgba_png(const std::string& path, const uint8_t* rgba, unsigned width, unsigned height,
+                    std::string* error);
+
+#endif

@@ -1,0 +1,44 @@
+// A VELT file opened for reading: its bytes mapped read-only, its whole
+// layout checked, and the reading mode chosen from the command line.
+#ifndef VELT_TOOLKIT_VELT_FILE_H
+#define VELT_TOOLKIT_VELT_FILE_H
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "command_line.h"
+#include "velt_reader.h"
+
+class VeltFile {
+ public:
+  VeltFile() = default;
+  ~VeltFile();
+  VeltFile(const VeltFile&) = delete;
+  VeltFile& operator=(const VeltFile&) = delete;
+
+  // Maps `path` and checks it with read_velt_layout in `mode` (used only
+  // when the header marks non-zero flags). Returns false with a one-line
+  // `error` ("PATH: REASON at offset N", or why the file cannot be read).
+  bool open(const std::string& path, BlockMode mode, std::string* error);
+
+  const uint8_t* data() const { return data_; }
+  size_t size() const { return size_; }
+  const VeltLayout& layout() const { return layout_; }
+
+ private:
+  void* mapping_ = nullptr;
+  const uint8_t* data_ = nullptr;
+  size_t size_ = 0;
+  VeltLayout layout_;
+};
+
+// The mode for a file whose header marks non-zero flags: from --mode, or from
+// --record-size when `record_size_too` (8 reads as alpha, 12 as alpha12);
+// alpha when neither is given, since it is the one mode of 8-byte records
+// that marks the header. Returns EXIT_OK, or a usage error status after
+// reporting it for `command`.
+int reading_mode_option(const ParsedArguments& parsed, const std::string& command,
+                        bool record_size_too, BlockMode* mode);
+
+#endif
