@@ -10,11 +10,12 @@ export { decodeBlock } from './velt_blocks.js';
 
 export class VeltAnimation {
   // Throws VeltFormatError (with .offset) when the file is not a complete,
-  // well-formed VELT file in this block mode.
+  // well-formed VELT file in this block mode. A file whose header marks no
+  // flags is read as opaque whatever mode is asked for.
   constructor(bytes, mode) {
     const layout = readLayout(bytes, mode);
     this.bytes = bytes;
-    this.mode = mode;
+    this.mode = layout.mode;
     this.header = layout.header;
     this.recordSize = layout.recordSize;
     // frames 0..N-1, then the closing record, which gives frame 0 again

@@ -26,11 +26,11 @@ export class VeltFormatError extends Error {
 
 // Reads and checks the header. Returns its fields and the sizes derived from it.
 export function readHeader(bytes) {
+  for (let i = 0; i < Math.min(MAGIC.length, bytes.length); i++) {
+    if (bytes[i] !== MAGIC[i]) throw new VeltFormatError(0, 'not a VELT file (it does not start with "VELT")');
+  }
   if (bytes.length < HEADER_SIZE) {
     throw new VeltFormatError(bytes.length, `the file ends inside the ${HEADER_SIZE}-byte header`);
-  }
-  for (let i = 0; i < MAGIC.length; i++) {
-    if (bytes[i] !== MAGIC[i]) throw new VeltFormatError(i, 'not a VELT file (the first four bytes are not "VELT")');
   }
   if (bytes[4] !== 0) throw new VeltFormatError(4, `reserved byte is ${bytes[4]}, not 0`);
 
@@ -69,10 +69,13 @@ function countBits(byte) {
 // Checks the whole file in the given block mode and finds every frame record:
 // frames 0..N-1 and then the closing record that leads back to frame 0.
 // Each record is { offset, size, changedBlocks } with offset at its change map.
+// A file whose header marks no flags is always read as opaque.
 // Work and memory grow with the file's length, never with header values alone.
-export function readLayout(bytes, mode) {
-  const recordSize = recordSizeOf(mode);
+export function readLayout(bytes, requestedMode) {
+  recordSizeOf(requestedMode);
   const header = readHeader(bytes);
+  const mode = header.flagsMarked ? requestedMode : 'opaque';
+  const recordSize = recordSizeOf(mode);
   const mapSize = Math.ceil(header.blockCount / 8);
   const usedBitsInLastByte = header.blockCount % 8;
   const paddingMask = usedBitsInLastByte === 0 ? 0 : 0xff >> usedBitsInLastByte;

@@ -185,7 +185,8 @@ test('layout of a complete file: offsets, sizes, changed blocks, header facts', 
 const badFiles = [
   { why: 'empty', bytes: [], offset: 0 },
   { why: 'header cut short', bytes: [...twoFrames.slice(0, 9)], offset: 9 },
-  { why: 'wrong magic', bytes: [0x56, 0x45, 0x4c, 0x58, ...twoFrames.slice(4)], offset: 3 },
+  { why: 'wrong magic', bytes: [0x56, 0x45, 0x4c, 0x58, ...twoFrames.slice(4)], offset: 0 },
+  { why: 'wrong magic in a short file', bytes: [0x56, 0x58], offset: 0 },
   { why: 'reserved byte set', bytes: [...twoFrames.slice(0, 4), 1, ...twoFrames.slice(5)], offset: 4 },
   { why: 'frame count 0', bytes: veltFile({ frames: 0 }, [0x80, ...RED8]), offset: 6 },
   { why: 'width of 1024 pixels', bytes: veltFile({ across: 256, frames: 1 }), offset: 8 },
@@ -214,11 +215,15 @@ test('every truncated prefix of a valid file fails inside the file', () => {
   }
 });
 
-test('the block mode sets the record size', () => {
-  const file12 = veltFile({ frames: 1 }, [0x80, ...RED8, 0, 0, 0, 0], [0x00]);
+test('the block mode sets the record size; files without flags are opaque', () => {
+  const file12 = veltFile({ frames: 1, rate: 0x80 | 0x27 }, [0x80, ...RED8, 0, 0, 0, 0], [0x00]);
   assert.equal(readLayout(file12, 'alpha12').recordSize, 12);
-  assert.throws(() => readLayout(file12, 'opaque'), VeltFormatError);
-  assert.throws(() => readLayout(twoFrames, 'opaque12'), VeltFormatError);
+  assert.throws(() => readLayout(file12, 'alpha'), VeltFormatError);
+  const marked = Uint8Array.from(twoFrames);
+  marked[5] |= 0x80;
+  assert.throws(() => readLayout(marked, 'opaque12'), VeltFormatError);
+  assert.deepEqual([readLayout(marked, 'alpha').mode, readLayout(marked, 'alpha').recordSize], ['alpha', 8]);
+  assert.deepEqual([readLayout(twoFrames, 'alpha12').mode, readLayout(twoFrames, 'alpha12').recordSize], ['opaque', 8]);
   assert.throws(() => readLayout(twoFrames, 'bc1'), RangeError);
 });
 

@@ -5,28 +5,16 @@
 // else from build/. The browser is Debian's chromium, or VELT_CHROMIUM.
 import { after, before, test } from 'node:test';
 import assert from 'node:assert/strict';
-import { execFileSync } from 'node:child_process';
-import { existsSync, mkdtempSync, readFileSync, rmSync, statSync, writeFileSync } from 'node:fs';
+import { existsSync, readFileSync, rmSync, statSync, writeFileSync } from 'node:fs';
 import { createServer } from 'node:http';
 import { extname, join, resolve, sep } from 'node:path';
-import { fileURLToPath } from 'node:url';
 
-import pngjs from 'pngjs';
 import { chromium } from 'playwright-core';
 
-const REPO = resolve(fileURLToPath(new URL('../..', import.meta.url)));
-const WEB_ROOT = join(REPO, 'web');
-const ENCODE_FLAGS = process.env.VELT_ENCODE_FLAGS || join(REPO, 'build', 'velt-encode-flags');
-const VELT = process.env.VELT_PROGRAM || join(REPO, 'build', 'toolkit', 'velt');
-const CHROMIUM = process.env.VELT_CHROMIUM || '/usr/bin/chromium';
-// relative to REPO: every upper-case X in a frame pattern stands for the frame number
-const WHEEL_PATTERN = 'examples/wheel/frame_X.png';
-const WHEEL_FRAMES = 16;
+import { ENCODE_FLAGS, REPO, VELT, WHEEL_FRAMES, encodeWheel, makeWorkDir, notBuilt, veltDecode } from './programs.mjs';
 
-const notBuilt = (...paths) => {
-  const missing = paths.filter((path) => !existsSync(path));
-  return missing.length > 0 && `program not built: ${missing.join(', ')}`;
-};
+const WEB_ROOT = join(REPO, 'web');
+const CHROMIUM = process.env.VELT_CHROMIUM || '/usr/bin/chromium';
 const skipWithoutEncoder = notBuilt(ENCODE_FLAGS);
 const skipWithoutDecode = notBuilt(ENCODE_FLAGS, VELT);
 
@@ -44,22 +32,6 @@ function serveWebRoot() {
     response.end(readFileSync(file));
   });
   return new Promise((done) => server.listen(0, '127.0.0.1', () => done(server)));
-}
-
-// A fresh directory for the test's files; its path holds no upper-case X,
-// which frame patterns take for the frame number.
-function makeWorkDir() {
-  for (let attempt = 0; attempt < 100; attempt++) {
-    const dir = mkdtempSync('/tmp/velt-web-');
-    if (!dir.includes('X')) return dir;
-    rmSync(dir, { recursive: true });
-  }
-  throw new Error('no temporary directory without X in its name');
-}
-
-// Encodes the bundled wheel at `fps` with the encoder's `flags`.
-function encodeWheel(velt, fps, flags) {
-  execFileSync(ENCODE_FLAGS, [WHEEL_PATTERN, velt, String(fps), String(flags)], { cwd: REPO, stdio: 'pipe' });
 }
 
 let server;
@@ -96,14 +68,9 @@ async function openPage() {
 function encodeAndDecode(flags, mode) {
   const velt = join(work, `wheel_${flags}.velt`);
   encodeWheel(velt, 20, flags);
-  execFileSync(VELT, ['decode', velt, join(work, `decoded_${flags}_X.png`), '--mode', mode], { stdio: 'pipe' });
-  const frames = [];
-  for (let k = 0; k < WHEEL_FRAMES; k++) {
-    const png = pngjs.PNG.sync.read(readFileSync(join(work, `decoded_${flags}_${k}.png`)));
-    assert.deepEqual([png.width, png.height], [128, 128], `decoded frame ${k} size`);
-    frames.push(png.data);
-  }
-  return { velt, frames };
+  const frames = veltDecode(velt, mode, WHEEL_FRAMES, work);
+  frames.forEach((frame, k) => assert.deepEqual([frame.width, frame.height], [128, 128], `decoded frame ${k} size`));
+  return { velt, frames: frames.map((frame) => frame.data) };
 }
 
 // The canvas holds premultiplied colour: a translucent pixel's R, G and B come
