@@ -72,7 +72,7 @@ function countBits(byte) {
 // A file whose header marks no flags is always read as opaque.
 // Work and memory grow with the file's length, never with header values alone.
 export function readLayout(bytes, requestedMode) {
-  recordSizeOf(requestedMode);
+  recordSizeOf(requestedMode); // refuses an unknown mode, also for files read as opaque
   const header = readHeader(bytes);
   const mode = header.flagsMarked ? requestedMode : 'opaque';
   const recordSize = recordSizeOf(mode);
