@@ -27,7 +27,8 @@ EncodingOutcome run_encoding_call(const EncodingRequest& request, EncodingConsol
   velt_runtime_init();
   static Z_velt_instance_t instance;
   std::memset(&instance, 0, sizeof instance);
-  Z_a_instance_t* context = wasm_syscalls_init_for_memory(Z_veltZ_memory(&instance), std::move(hooks));
+  Z_a_instance_t* context =
+      wasm_syscalls_init_for_memory(Z_veltZ_memory(&instance), std::move(hooks));
 
   EncodingOutcome outcome;
   outcome.trap = run_guarded([&] {
@@ -44,9 +45,9 @@ EncodingOutcome run_encoding_call(const EncodingRequest& request, EncodingConsol
       console.out_of_module_memory();
     } else {
       console.calling();
-      outcome.result = Z_veltZ_m(&instance, pattern_offset, output_offset,
-                                 static_cast<uint32_t>(request.flags),
-                                 static_cast<uint32_t>(request.fps));
+      outcome.result =
+          Z_veltZ_m(&instance, pattern_offset, output_offset, static_cast<uint32_t>(request.flags),
+                    static_cast<uint32_t>(request.fps));
       console.returned(outcome.result);
     }
     if (pattern_offset != 0) Z_veltZ_k(&instance, pattern_offset);

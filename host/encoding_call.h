@@ -12,7 +12,7 @@ struct EncodingRequest {
   const char* pattern;  // frame pattern, every 'X' standing for the frame number
   const char* output;   // path of the VELT file
   int32_t fps;
-  int32_t flags;        // block mode in the two low bits
+  int32_t flags;  // block mode in the two low bits
 };
 
 // What a front-end shows at each step of the call. The steps run in this
@@ -33,7 +33,7 @@ class EncodingConsole {
 struct EncodingOutcome {
   wasm_rt_trap_t trap = WASM_RT_TRAP_NONE;  // a trap ended the call
   bool out_of_module_memory = false;
-  uint32_t result = 0;                      // the entry's result when it returned
+  uint32_t result = 0;  // the entry's result when it returned
 };
 
 // Creates the host services (with `hooks`) and a module instance, copies the

@@ -20,8 +20,8 @@ const OptionSpec* find_short(const std::vector<OptionSpec>& specs, char name) {
 }  // namespace
 
 int report_usage_error(const std::string& command, const std::string& message) {
-  std::fprintf(stderr, "velt: %s: %s (see 'velt %s --help')\n", command.c_str(),
-               message.c_str(), command.c_str());
+  std::fprintf(stderr, "velt: %s: %s (see 'velt %s --help')\n", command.c_str(), message.c_str(),
+               command.c_str());
   return EXIT_BAD_USAGE;
 }
 
@@ -52,7 +52,8 @@ bool parse_arguments(const std::vector<std::string>& args, const std::vector<Opt
     std::optional<std::string> inline_value;
     if (arg[1] == '-') {
       size_t equals = arg.find('=');
-      std::string name = arg.substr(2, equals == std::string::npos ? std::string::npos : equals - 2);
+      std::string name =
+          arg.substr(2, equals == std::string::npos ? std::string::npos : equals - 2);
       if (equals != std::string::npos) inline_value = arg.substr(equals + 1);
       spec = find_long(specs, name);
     } else if (arg.size() == 2) {
@@ -80,6 +81,29 @@ bool parse_arguments(const std::vector<std::string>& args, const std::vector<Opt
     parsed->options[spec->name] = *inline_value;
   }
   return true;
+}
+
+std::optional<int> parse_command(const CommandSyntax& syntax, const std::vector<std::string>& args,
+                                 ParsedArguments* parsed) {
+  std::vector<OptionSpec> options = syntax.options;
+  options.push_back({"help", 'h', false});
+  std::string error;
+  if (!parse_arguments(args, options, parsed, &error))
+    return report_usage_error(syntax.name, error);
+  if (parsed->has("help")) {
+    std::fputs(syntax.help.c_str(), stdout);
+    return EXIT_OK;
+  }
+  if (parsed->positional.size() != syntax.positional.size()) {
+    std::string expected;
+    for (size_t i = 0; i < syntax.positional.size(); ++i)
+      expected += (i == 0                              ? ""
+                   : i + 1 == syntax.positional.size() ? " and "
+                                                       : ", ") +
+                  syntax.positional[i];
+    return report_usage_error(syntax.name, "expected " + expected);
+  }
+  return std::nullopt;
 }
 
 std::optional<long> parse_number(const std::string& text, long min, long max) {

@@ -45,6 +45,21 @@ int report_failure(const std::string& message);
 bool parse_arguments(const std::vector<std::string>& args, const std::vector<OptionSpec>& specs,
                      ParsedArguments* parsed, std::string* error);
 
+// What a subcommand takes: its options (--help and -h come with every
+// command), the names of its positional arguments, and its help text.
+struct CommandSyntax {
+  std::string name;
+  std::vector<OptionSpec> options;
+  std::vector<std::string> positional;  // e.g. {"FILE.velt", "OUT_PATTERN"}
+  std::string help;
+};
+
+// Parses a subcommand's arguments. Returns the exit status when the command
+// is already done (help printed: EXIT_OK; a wrong command line reported:
+// EXIT_BAD_USAGE), or nothing when it goes on with `parsed`.
+std::optional<int> parse_command(const CommandSyntax& syntax, const std::vector<std::string>& args,
+                                 ParsedArguments* parsed);
+
 // A whole decimal number in [min, max], or nothing (no sign games, no
 // trailing text, no overflow).
 std::optional<long> parse_number(const std::string& text, long min, long max);

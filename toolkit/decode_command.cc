@@ -22,7 +22,11 @@ const char kHelp[] =
     "\n"
     "Options:\n";
 
-const std::vector<OptionSpec> kOptions = {{"mode", 0, true}, {"help", 'h', false}};
+const CommandSyntax kSyntax = {"decode",
+                               {{"mode", 0, true}},
+                               {"FILE.velt", "OUT_PATTERN"},
+                               std::string(kHelp) + kReadingModeOption +
+                                   "  -h, --help    show this help\n\n" + kReadingModeNote};
 
 // Output names: a printf conversion if the pattern has one, else its X.
 bool output_namer(const std::string& pattern, std::function<std::string(int32_t)>* namer,
@@ -46,24 +50,13 @@ bool output_namer(const std::string& pattern, std::function<std::string(int32_t)
 
 int run_decode_command(const std::vector<std::string>& args) {
   ParsedArguments parsed;
-  std::string error;
-  if (!parse_arguments(args, kOptions, &parsed, &error)) return report_usage_error("decode", error);
-  if (parsed.has("help")) {
-    std::printf("%s%s  -h, --help    show this help\n\n%s", kHelp, kReadingModeOption,
-                kReadingModeNote);
-    return EXIT_OK;
-  }
-  if (parsed.positional.size() != 2)
-    return report_usage_error("decode", "expected FILE.velt and OUT_PATTERN");
-  BlockMode mode;
-  if (int status = reading_mode_option(parsed, "decode", false, &mode); status != EXIT_OK)
-    return status;
+  if (std::optional<int> done = parse_command(kSyntax, args, &parsed)) return *done;
   std::function<std::string(int32_t)> name_of;
+  std::string error;
   if (!output_namer(parsed.positional[1], &name_of, &error))
     return report_usage_error("decode", error);
-
   VeltFile file;
-  if (!file.open(parsed.positional[0], mode, &error)) return report_failure(error);
+  if (std::optional<int> done = open_file_argument(parsed, "decode", false, &file)) return *done;
   const VeltLayout& layout = file.layout();
   std::vector<uint8_t> picture;
   for (size_t frame = 0; frame < layout.header.frame_count; ++frame) {

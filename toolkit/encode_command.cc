@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <string>
 #include <unordered_map>
+#include <utility>
 
 #include "block_mode_names.h"
 #include "command_line.h"
@@ -53,8 +54,10 @@ const char kHelp[] =
     "with flags 0, 1, 2 or 3 (the modes in the order above). On success nothing\n"
     "is printed but the progress bar; a failure is one line on standard error.\n";
 
-const std::vector<OptionSpec> kOptions = {
-    {"fps", 0, true}, {"mode", 0, true}, {"quiet", 'q', false}, {"help", 'h', false}};
+const CommandSyntax kSyntax = {"encode",
+                               {{"fps", 0, true}, {"mode", 0, true}, {"quiet", 'q', false}},
+                               {"INPUT", "OUT.velt"},
+                               kHelp};
 
 // Counts frames from the files the module opens. The decoder may open a
 // file more than once, so a frame counts when its path differs from the open
@@ -96,8 +99,8 @@ int read_settings(const ParsedArguments& parsed, long* fps, BlockMode* mode) {
   std::string mode_name = parsed.value_or("mode", "opaque");
   std::optional<BlockMode> named = block_mode_from_name(mode_name);
   if (!named)
-    return report_usage_error("encode", "unknown mode '" + mode_name +
-                                            "' (opaque, alpha, opaque12 or alpha12)");
+    return report_usage_error(
+        "encode", "unknown mode '" + mode_name + "': use opaque, alpha, opaque12 or alpha12");
   *mode = *named;
   long max_fps = *mode == MODE_OPAQUE ? MAX_FPS : MAX_FPS_WITH_FLAGS;
   std::optional<long> parsed_fps =
@@ -113,14 +116,7 @@ int read_settings(const ParsedArguments& parsed, long* fps, BlockMode* mode) {
 
 int run_encode_command(const std::vector<std::string>& args) {
   ParsedArguments parsed;
-  std::string error;
-  if (!parse_arguments(args, kOptions, &parsed, &error)) return report_usage_error("encode", error);
-  if (parsed.has("help")) {
-    std::fputs(kHelp, stdout);
-    return EXIT_OK;
-  }
-  if (parsed.positional.size() != 2)
-    return report_usage_error("encode", "expected INPUT and OUT.velt");
+  if (std::optional<int> done = parse_command(kSyntax, args, &parsed)) return *done;
   const std::string& input = parsed.positional[0];
   const std::string& output = parsed.positional[1];
   long fps = 0;
@@ -128,6 +124,7 @@ int run_encode_command(const std::vector<std::string>& args) {
   if (int status = read_settings(parsed, &fps, &mode); status != EXIT_OK) return status;
 
   FrameInput frames;
+  std::string error;
   if (!resolve_frame_input(input, &frames, &error)) return report_failure(error);
 
   // frames of other names reach the module as links under an 'X' pattern

@@ -199,7 +199,8 @@ bool resolve_frame_input(const std::string& input, FrameInput* resolved, std::st
     resolved->frames = consecutive_frames(0, [&](int32_t n) { return expand_x_pattern(input, n); });
   }
   if (resolved->frames.empty()) {
-    *error = numbered ? expand_x_pattern(input, 0) + ": no such frame file" : input + ": no such file";
+    *error =
+        numbered ? expand_x_pattern(input, 0) + ": no such frame file" : input + ": no such file";
     return false;
   }
   return true;

@@ -34,7 +34,9 @@ struct Command {
 
 const Command kCommands[] = {
     {"encode", run_encode_command},
+    {"info", run_info_command},
     {"decode", run_decode_command},
+    {"compare", run_compare_command},
 };
 
 }  // namespace

@@ -66,7 +66,7 @@ int reading_mode_option(const ParsedArguments& parsed, const std::string& comman
     std::optional<BlockMode> named = block_mode_from_name(parsed.value_or("mode", ""));
     if (!named)
       return report_usage_error(command, "unknown mode '" + parsed.value_or("mode", "") +
-                                             "' (opaque, alpha, opaque12 or alpha12)");
+                                             "': use opaque, alpha, opaque12 or alpha12");
     *mode = *named;
   }
   if (record_size_too && parsed.has("record-size")) {
@@ -76,4 +76,14 @@ int reading_mode_option(const ParsedArguments& parsed, const std::string& comman
     *mode = size == "12" ? MODE_ALPHA12 : MODE_ALPHA;
   }
   return EXIT_OK;
+}
+
+std::optional<int> open_file_argument(const ParsedArguments& parsed, const std::string& command,
+                                      bool record_size_too, VeltFile* file) {
+  BlockMode mode;
+  if (int status = reading_mode_option(parsed, command, record_size_too, &mode); status != EXIT_OK)
+    return status;
+  std::string error;
+  if (!file->open(parsed.positional[0], mode, &error)) return report_failure(error);
+  return std::nullopt;
 }

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "command_line.h"
@@ -40,5 +41,11 @@ class VeltFile {
 // reporting it for `command`.
 int reading_mode_option(const ParsedArguments& parsed, const std::string& command,
                         bool record_size_too, BlockMode* mode);
+
+// Opens a reading command's first argument in the mode its options give.
+// Returns the exit status when the command cannot go on (after reporting
+// why), or nothing when `file` is open and checked.
+std::optional<int> open_file_argument(const ParsedArguments& parsed, const std::string& command,
+                                      bool record_size_too, VeltFile* file);
 
 #endif

@@ -67,7 +67,8 @@ TEST(DecodeCommand, WritesEveryFrameAsAnRgbaPng) {
     e2e::RunResult run = run_velt({"decode", dir.file("a.velt"), out.file(c.out_pattern)});
     ASSERT_EQ(run.exit_status, 0) << run.err;
     EXPECT_EQ(run.out + run.err, "");
-    EXPECT_EQ(list_directory(out.path()).size(), frames.size()) << "frames 0..N-1, not the closing one";
+    EXPECT_EQ(list_directory(out.path()).size(), frames.size())
+        << "frames 0..N-1, not the closing one";
     for (size_t f = 0; f < frames.size(); ++f) {
       std::string name = c.out_pattern == "x_X.png" ? "x_" + std::to_string(f) + ".png"
                                                     : "p_00" + std::to_string(f) + ".png";
@@ -94,7 +95,9 @@ TEST(DecodeCommand, ReadsFlaggedFilesAsAlphaUnlessToldOtherwise) {
   e2e::RunResult unmarked = run_velt({"decode", dir.file("alpha12.velt"), dir.file("b_X.png")});
   EXPECT_EQ(unmarked.exit_status, 1) << "12-byte records read as 8-byte ones leave bytes over";
   EXPECT_NE(unmarked.err.find(" at offset "), std::string::npos) << unmarked.err;
-  ASSERT_EQ(run_velt({"decode", dir.file("alpha12.velt"), dir.file("c_X.png"), "--mode", "alpha12"}).exit_status, 0);
+  ASSERT_EQ(run_velt({"decode", dir.file("alpha12.velt"), dir.file("c_X.png"), "--mode", "alpha12"})
+                .exit_status,
+            0);
   EXPECT_EQ(read_png(dir.file("c_0.png")).rgba[3], 0);
 }
 
@@ -128,7 +131,8 @@ TEST(DecodeCommand, RefusesDamagedFilesWithTheOffset) {
     e2e::RunResult run = run_velt({"decode", path, out.file("X.png")});
     EXPECT_EQ(run.exit_status, 1);
     EXPECT_EQ(run.err.rfind("velt: " + path + ": ", 0), 0u) << run.err;
-    EXPECT_TRUE(e2e::ends_with(run.err, "\n") && run.err.find('\n') == run.err.size() - 1) << run.err;
+    EXPECT_TRUE(e2e::ends_with(run.err, "\n") && run.err.find('\n') == run.err.size() - 1)
+        << run.err;
     EXPECT_NE(run.err.find(" at offset " + c.offset), std::string::npos) << run.err;
     EXPECT_EQ(list_directory(out.path()).size(), 0u);
   }
@@ -142,10 +146,13 @@ TEST(DecodeCommand, CommandLineMistakes) {
   };
   const Case cases[] = {
       {{"decode", "a.velt", "frames.png"},
-       "velt: decode: OUT_PATTERN needs an X or a %d for the frame number (see 'velt decode --help')\n"},
-      {{"decode", "a.velt"}, "velt: decode: expected FILE.velt and OUT_PATTERN (see 'velt decode --help')\n"},
+       "velt: decode: OUT_PATTERN needs an X or a %d for the frame number (see 'velt decode "
+       "--help')\n"},
+      {{"decode", "a.velt"},
+       "velt: decode: expected FILE.velt and OUT_PATTERN (see 'velt decode --help')\n"},
       {{"decode", "a.velt", "X.png", "--mode", "dxt"},
-       "velt: decode: unknown mode 'dxt' (opaque, alpha, opaque12 or alpha12) (see 'velt decode --help')\n"},
+       "velt: decode: unknown mode 'dxt': use opaque, alpha, opaque12 or alpha12 (see 'velt decode "
+       "--help')\n"},
   };
   for (const Case& c : cases) {
     e2e::RunResult run = run_velt(c.args);

@@ -29,7 +29,8 @@ std::vector<Image> varied_frames() {
     for (unsigned y = 0; y < 8; ++y)
       for (unsigned x = 0; x < 8; ++x)
         if ((x + y + f) % 3 == 0)
-          image.set(x, y, {uint8_t(20 * f), uint8_t(255 - 9 * x), uint8_t(30 * y), uint8_t(60 + 16 * f)});
+          image.set(x, y,
+                    {uint8_t(20 * f), uint8_t(255 - 9 * x), uint8_t(30 * y), uint8_t(60 + 16 * f)});
     image.fill_block(f % 2, 1, {uint8_t(10 * f), 0, 200, 255});
     frames.push_back(image);
   }
@@ -72,7 +73,8 @@ TEST(EncodeCommand, WritesWhatVeltEncodeFlagsWritesForEveryInputForm) {
 
 TEST(EncodeCommand, DefaultsToTwentyFpsAndOpaqueRecords) {
   TempDir dir;
-  std::string pattern = e2e::write_sequence(dir, "seq", {Image(4, 4, e2e::kRed), Image(4, 4, e2e::kBlue)});
+  std::string pattern =
+      e2e::write_sequence(dir, "seq", {Image(4, 4, e2e::kRed), Image(4, 4, e2e::kBlue)});
   Bytes expected = encode_flags(pattern, dir.file("expected.velt"), "20", "0");
   ASSERT_EQ(run_velt({"encode", pattern, dir.file("out.velt")}).exit_status, 0);
   EXPECT_TRUE(e2e::same_bytes(read_file(dir.file("out.velt")), expected));
@@ -85,8 +87,15 @@ TEST(EncodeCommand, TakesADirectoryInNaturalOrder) {
   e2e::write_png(frames.file("frame2.png"), Image(4, 4, e2e::kGreen));
   TempDir out;
   ASSERT_EQ(run_velt({"encode", frames.path(), out.file("out.velt")}).exit_status, 0);
-  Bytes expected = e2e::concat({e2e::header(39, 3, 0, 0), {0x80}, e2e::kRedRecord, {0x80},
-                                e2e::kGreenRecord, {0x80}, e2e::kBlueRecord, {0x80}, e2e::kRedRecord});
+  Bytes expected = e2e::concat({e2e::header(39, 3, 0, 0),
+                                {0x80},
+                                e2e::kRedRecord,
+                                {0x80},
+                                e2e::kGreenRecord,
+                                {0x80},
+                                e2e::kBlueRecord,
+                                {0x80},
+                                e2e::kRedRecord});
   EXPECT_TRUE(e2e::same_bytes(read_file(out.file("out.velt")), expected));
 }
 
@@ -94,12 +103,14 @@ TEST(EncodeCommand, RemovesItsTemporaryLinksAfterSuccessAndFailure) {
   TempDir frames, tmp;
   e2e::write_png(frames.file("a.png"), Image(4, 4, e2e::kRed));
   e2e::write_png(frames.file("b.png"), Image(4, 4, e2e::kGreen));
-  e2e::RunResult ok = toolkit_test::run_velt_with_tmpdir({"encode", frames.path(), frames.file("o.velt")}, tmp.path());
+  e2e::RunResult ok = toolkit_test::run_velt_with_tmpdir(
+      {"encode", frames.path(), frames.file("o.velt")}, tmp.path());
   EXPECT_EQ(ok.exit_status, 0) << ok.err;
   EXPECT_EQ(list_directory(tmp.path()), std::vector<std::string>{});
 
   e2e::write_file(frames.file("b.png"), {'n', 'o', 't'});
-  e2e::RunResult failed = toolkit_test::run_velt_with_tmpdir({"encode", frames.path(), frames.file("o.velt")}, tmp.path());
+  e2e::RunResult failed = toolkit_test::run_velt_with_tmpdir(
+      {"encode", frames.path(), frames.file("o.velt")}, tmp.path());
   EXPECT_EQ(failed.exit_status, 1);
   EXPECT_EQ(list_directory(tmp.path()), std::vector<std::string>{});
 }
@@ -112,7 +123,8 @@ TEST(EncodeCommand, RemovesItsTemporaryLinksWhenTerminated) {
     Image image(64, 64, e2e::kBlack);
     for (unsigned i = 0; i < 64 * 64; ++i) {
       seed = seed * 1664525u + 1013904223u;
-      image.set(i % 64, i / 64, {uint8_t(seed >> 24), uint8_t(seed >> 16), uint8_t(seed >> 8), 255});
+      image.set(i % 64, i / 64,
+                {uint8_t(seed >> 24), uint8_t(seed >> 16), uint8_t(seed >> 8), 255});
     }
     e2e::write_png(frames.file("f" + std::to_string(f) + ".png"), image);
   }
@@ -146,13 +158,16 @@ TEST(EncodeCommand, DrawsProgressOnlyOnATerminal) {
   TempDir dir;
   std::vector<Image> frames = varied_frames();
   std::string pattern = e2e::write_sequence(dir, "seq", frames);
-  e2e::RunResult shown = toolkit_test::run_velt_on_terminal({"encode", pattern, dir.file("o.velt")});
+  e2e::RunResult shown =
+      toolkit_test::run_velt_on_terminal({"encode", pattern, dir.file("o.velt")});
   EXPECT_EQ(shown.exit_status, 0);
   EXPECT_NE(shown.err.find("12/12 frames"), std::string::npos) << shown.err;
-  EXPECT_NE(shown.err.find(" 1/12 frames"), std::string::npos) << "counted frame by frame: " << shown.err;
+  EXPECT_NE(shown.err.find(" 1/12 frames"), std::string::npos)
+      << "counted frame by frame: " << shown.err;
   EXPECT_TRUE(e2e::ends_with(shown.err, "\n")) << "the bar ends its line";
 
-  e2e::RunResult quiet = toolkit_test::run_velt_on_terminal({"encode", pattern, dir.file("o.velt"), "--quiet"});
+  e2e::RunResult quiet =
+      toolkit_test::run_velt_on_terminal({"encode", pattern, dir.file("o.velt"), "--quiet"});
   EXPECT_EQ(quiet.exit_status, 0);
   EXPECT_EQ(quiet.err, "");
 }
@@ -169,22 +184,33 @@ TEST(EncodeCommand, FailuresAreOneLineOnStandardError) {
     std::string err;
   };
   const Case cases[] = {
-      {{"encode", dir.file("none_X.png"), out}, 1,
+      {{"encode", dir.file("none_X.png"), out},
+       1,
        "velt: " + dir.file("none_0.png") + ": no such frame file\n"},
-      {{"encode", dir.file("a_X.png"), out, "--mode", "bc1"}, 2,
-       "velt: encode: unknown mode 'bc1' (opaque, alpha, opaque12 or alpha12) (see 'velt encode --help')\n"},
-      {{"encode", dir.file("a_X.png"), out, "--fps", "0"}, 2,
-       "velt: encode: --fps takes a whole number from 1 to 128 in mode opaque (see 'velt encode --help')\n"},
-      {{"encode", dir.file("a_X.png"), out, "--mode", "alpha", "--fps", "65"}, 2,
-       "velt: encode: --fps takes a whole number from 1 to 64 in mode alpha (see 'velt encode --help')\n"},
-      {{"encode", dir.file("a_X.png")}, 2,
+      {{"encode", dir.file("a_X.png"), out, "--mode", "bc1"},
+       2,
+       "velt: encode: unknown mode 'bc1': use opaque, alpha, opaque12 or alpha12 (see 'velt encode "
+       "--help')\n"},
+      {{"encode", dir.file("a_X.png"), out, "--fps", "0"},
+       2,
+       "velt: encode: --fps takes a whole number from 1 to 128 in mode opaque (see 'velt encode "
+       "--help')\n"},
+      {{"encode", dir.file("a_X.png"), out, "--mode", "alpha", "--fps", "65"},
+       2,
+       "velt: encode: --fps takes a whole number from 1 to 64 in mode alpha (see 'velt encode "
+       "--help')\n"},
+      {{"encode", dir.file("a_X.png")},
+       2,
        "velt: encode: expected INPUT and OUT.velt (see 'velt encode --help')\n"},
-      {{"encode", dir.file("a_%d.png"), out}, 1,
+      {{"encode", dir.file("a_%d.png"), out},
+       1,
        "velt: encode: cannot decode frame " + dir.file("a_1.png") +
            ": PNG file is smaller than a PNG header\n"},
-      {{"encode", dir.file("b_X.png"), out}, 1,
+      {{"encode", dir.file("b_X.png"), out},
+       1,
        "velt: encode: the width and height must be divisible by 4\n"},
-      {{"encode", dir.file("a_X.png"), dir.file("missing/o.velt")}, 1,
+      {{"encode", dir.file("a_X.png"), dir.file("missing/o.velt")},
+       1,
        "velt: encode: cannot open output file " + dir.file("missing/o.velt") + "\n"},
   };
   for (const Case& c : cases) {

@@ -29,7 +29,8 @@ TEST(NaturalOrder, DigitRunsCompareAsNumbers) {
       {"f99999999999999999999.png", "f100000000000000000000.png", true,
        "runs longer than any integer type"},
   };
-  for (const Case& c : cases) EXPECT_EQ(natural_less(c.a, c.b), c.a_first) << c.a << " / " << c.b << ": " << c.why;
+  for (const Case& c : cases)
+    EXPECT_EQ(natural_less(c.a, c.b), c.a_first) << c.a << " / " << c.b << ": " << c.why;
 }
 
 TEST(PrintfPattern, ParsesOneConversion) {
@@ -81,7 +82,8 @@ class ResolveTest : public ::testing::Test {
     }
     kind_ = resolved.kind;
     std::vector<std::string> names;
-    for (const std::string& path : resolved.frames) names.push_back(path.substr(dir_.path().size() + 1));
+    for (const std::string& path : resolved.frames)
+      names.push_back(path.substr(dir_.path().size() + 1));
     return names;
   }
   using Names = std::vector<std::string>;

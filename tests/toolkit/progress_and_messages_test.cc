@@ -15,8 +15,8 @@ TEST(ProgressLine, ShowsDoneOfFoundAndElapsedTime) {
       {0, 4, 0, "[----------]  0/4 frames  0:00"},
       {2, 4, 75, "[#####-----]  2/4 frames  1:15"},
       {4, 4, 3600, "[##########]  4/4 frames  60:00"},
-      {7, 4, 1, "[##########]  4/4 frames  0:01"},          // never past the total
-      {3, 12, 9, "[##--------]   3/12 frames  0:09"},       // padded to the total's width
+      {7, 4, 1, "[##########]  4/4 frames  0:01"},     // never past the total
+      {3, 12, 9, "[##--------]   3/12 frames  0:09"},  // padded to the total's width
   };
   for (const Case& c : cases) {
     int width = static_cast<int>(std::string(c.line).size());
@@ -44,8 +44,10 @@ TEST(EncoderMessages, FirstMessageBecomesOneLine) {
   const Case cases[] = {
       {"compress_video_wasm\nError!Cannot decode frame /tmp/velt-a/3.png: invalid CRC.\n",
        "cannot decode frame shots/frame10.png: invalid CRC"},
-      {"compress_video_wasm\nImage width and height overflow\xEF\xBC\x81", "image width and height overflow"},
-      {"compress_video_wasm\nError!The width and height must be divisible by 4.\nError!Failed to write o.\n",
+      {"compress_video_wasm\nImage width and height overflow\xEF\xBC\x81",
+       "image width and height overflow"},
+      {"compress_video_wasm\nError!The width and height must be divisible by 4.\nError!Failed to "
+       "write o.\n",
        "the width and height must be divisible by 4"},
       {"compress_video_wasm\n", ""},
   };

@@ -14,7 +14,8 @@ e2e::RunResult run_velt(const std::vector<std::string>& args) {
   return e2e::run_program(VELT_PATH, args);
 }
 
-e2e::RunResult run_velt_with_tmpdir(const std::vector<std::string>& args, const std::string& tmpdir) {
+e2e::RunResult run_velt_with_tmpdir(const std::vector<std::string>& args,
+                                    const std::string& tmpdir) {
   const char* old = std::getenv("TMPDIR");
   std::string saved = old ? old : "";
   setenv("TMPDIR", tmpdir.c_str(), 1);

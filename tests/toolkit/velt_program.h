@@ -13,7 +13,8 @@ namespace toolkit_test {
 // velt with `args`, standard output and error captured apart.
 e2e::RunResult run_velt(const std::vector<std::string>& args);
 // The same with TMPDIR set to `tmpdir` for the child alone.
-e2e::RunResult run_velt_with_tmpdir(const std::vector<std::string>& args, const std::string& tmpdir);
+e2e::RunResult run_velt_with_tmpdir(const std::vector<std::string>& args,
+                                    const std::string& tmpdir);
 // velt with its standard output and error on a pseudo-terminal; `err` holds
 // everything the terminal received.
 e2e::RunResult run_velt_on_terminal(const std::vector<std::string>& args);

@@ -1,0 +1,141 @@
+#include "sandboxed_png.h"
+
+#include <cstring>
+
+extern "C" {
+#include "lodepng.h"
+}
+
+#include "file_services.h"
+#include "module_instance.h"
+#include "veltpng.h"
+
+namespace {
+
+// The module's result codes besides lodepng's.
+constexpr uint32_t PNG_TOO_LARGE = 1000;
+constexpr uint32_t RESULT_WORDS = 3;  // width, height, pixel offset
+
+bool in_memory(const wasm_rt_memory_t& memory, uint64_t offset, uint64_t length) {
+  return offset <= memory.size && length <= memory.size - offset;
+}
+
+uint32_t load_u32(const uint8_t* at) {
+  return uint32_t(at[0]) | uint32_t(at[1]) << 8 | uint32_t(at[2]) << 16 | uint32_t(at[3]) << 24;
+}
+
+// Only the text table of the host's copy of the decoder is used: it maps any
+// number, known or not, to a fixed string.
+std::string decoder_error_text(uint32_t code) {
+  switch (code) {
+    case 78:
+      return "cannot open the file";
+    case 83:
+      return "the PNG decoder ran out of module memory";
+    case PNG_TOO_LARGE:
+      return "the picture is larger than the animation's frames can be";
+    default:
+      return std::string("not a valid PNG file: ") + lodepng_error_text(code);
+  }
+}
+
+}  // namespace
+
+struct SandboxedPngDecoder::Instance {
+  Z_veltpng_instance_t module{};
+  Z_a_instance_t* context = nullptr;
+  wasm_rt_memory_t* memory = nullptr;
+  uint32_t path_offset = 0;  // a block the module allocated for the path
+  uint32_t path_capacity = 0;
+  uint32_t result_offset = 0;  // where the entry writes its three words
+  bool broken = false;
+};
+
+SandboxedPngDecoder::SandboxedPngDecoder() : instance_(std::make_unique<Instance>()) {
+  // the runtime is set up once per process and left for the exit: freeing it
+  // and setting it up again frees its signal stack twice
+  if (!wasm_rt_is_initialized()) velt_runtime_init();
+  static bool module_initialised = false;
+  if (!module_initialised) {
+    Z_veltpng_init_module();
+    module_initialised = true;
+  }
+  Instance& in = *instance_;
+  in.memory = Z_veltpngZ_memory(&in.module);
+  in.context = wasm_syscalls_init_for_memory(in.memory, {});
+  Z_veltpng_instantiate(&in.module, in.context);
+  wasm_rt_trap_t trap = run_guarded([&] {
+    Z_veltpngZ_j(&in.module);
+    in.result_offset = Z_veltpngZ_l(&in.module, RESULT_WORDS * 4);
+  });
+  if (trap != WASM_RT_TRAP_NONE || in.result_offset == 0 ||
+      !in_memory(*in.memory, in.result_offset, RESULT_WORDS * 4))
+    in.broken = true;
+}
+
+SandboxedPngDecoder::~SandboxedPngDecoder() {
+  Z_veltpng_free(&instance_->module);
+  wasm_syscalls_free(instance_->context);
+}
+
+bool SandboxedPngDecoder::decode(const std::string& path, unsigned max_side,
+                                 DecodedPicture* picture, std::string* error) {
+  Instance& in = *instance_;
+  if (in.broken) {
+    *error = path + ": the PNG decoder module is not usable after an earlier fault";
+    return false;
+  }
+  const uint64_t path_size = uint64_t(path.size()) + 1;
+  uint32_t code = 0;
+  bool copied = false;
+  wasm_rt_trap_t trap = run_guarded([&] {
+    if (path_size > in.path_capacity) {
+      if (in.path_offset != 0) Z_veltpngZ_k(&in.module, in.path_offset);
+      in.path_capacity = 0;
+      in.path_offset = path_size > UINT32_MAX ? 0 : Z_veltpngZ_l(&in.module, uint32_t(path_size));
+      if (in.path_offset == 0 || !in_memory(*in.memory, in.path_offset, path_size)) {
+        in.path_offset = 0;
+        return;
+      }
+      in.path_capacity = uint32_t(path_size);
+    }
+    std::memcpy(in.memory->data + in.path_offset, path.c_str(), path_size);
+    copied = true;
+    code = Z_veltpngZ_d(&in.module, in.path_offset, in.result_offset, max_side);
+  });
+  if (trap != WASM_RT_TRAP_NONE) {
+    in.broken = true;
+    *error = path + ": the PNG decoder module stopped: " + wasm_rt_strerror(trap);
+    return false;
+  }
+  if (!copied) {
+    *error = path + ": the PNG decoder module has no memory for the path";
+    return false;
+  }
+  if (code != 0) {
+    *error = path + ": " + decoder_error_text(code);
+    return false;
+  }
+
+  // everything the module reports is checked before the host uses it
+  const uint8_t* result = in.memory->data + in.result_offset;
+  const uint32_t width = load_u32(result);
+  const uint32_t height = load_u32(result + 4);
+  const uint32_t pixels = load_u32(result + 8);
+  const uint64_t size = uint64_t(width) * height * 4;
+  bool sane = width > 0 && height > 0 && width <= max_side && height <= max_side && pixels != 0 &&
+              in_memory(*in.memory, pixels, size);
+  if (sane) {
+    picture->width = width;
+    picture->height = height;
+    picture->rgba.assign(in.memory->data + pixels, in.memory->data + pixels + size);
+  }
+  if (pixels != 0 && run_guarded([&] { Z_veltpngZ_k(&in.module, pixels); }) != WASM_RT_TRAP_NONE)
+    in.broken = true;
+  if (!sane) {
+    in.broken = true;
+    *error = path + ": the PNG decoder module reported a picture outside its memory";
+    return false;
+  }
+  return true;
+}
