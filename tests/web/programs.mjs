@@ -10,7 +10,7 @@ import pngjs from 'pngjs';
 export const REPO = resolve(fileURLToPath(new URL('../..', import.meta.url)));
 // CTest passes the paths of the programs it built; by hand, build/ is used
 export const ENCODE_FLAGS = resolve(process.env.VELT_ENCODE_FLAGS || join(REPO, 'build', 'velt-encode-flags'));
-export const VELT = resolve(process.env.VELT_PROGRAM || join(REPO, 'build', 'toolkit', 'velt'));
+export const VELT = resolve(process.env.VELT_PROGRAM || join(REPO, 'build', 'velt'));
 export const WHEEL_FRAMES = 16;
 // relative to REPO: every upper-case X in a frame pattern stands for the frame number
 const WHEEL_PATTERN = 'examples/wheel/frame_X.png';
