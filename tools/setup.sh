@@ -37,12 +37,11 @@ if ! check; then
   check || { echo "setup: lodepng source does not match its checksum" >&2; exit 1; }
 fi
 
-# The web player's tests: node and npm, Debian's chromium, and the exact npm
+# The web player's tests: node, Debian's chromium, and the exact npm
 # packages of tests/web/package-lock.json (playwright-core drives that
 # chromium; it downloads no browser of its own).
 web_missing=()
 command -v node >/dev/null || web_missing+=(nodejs)
-command -v npm >/dev/null || web_missing+=(npm)
 dpkg-query -W -f='${Status}' chromium 2>/dev/null | grep -q 'install ok installed' || web_missing+=(chromium)
 if [ ${#web_missing[@]} -gt 0 ]; then
   echo "setup: installing ${web_missing[*]}"
