@@ -36,3 +36,21 @@ if ! check; then
   cp "$work/package/vendor/lodepng.c" "$work/package/vendor/lodepng.h" "$dest/"
   check || { echo "setup: lodepng source does not match its checksum" >&2; exit 1; }
 fi
+
+# The web player's tests: node, Debian's chromium, and the exact npm
+# packages of tests/web/package-lock.json (playwright-core drives that
+# chromium; it downloads no browser of its own).
+web_missing=()
+command -v node >/dev/null || web_missing+=(nodejs)
+dpkg-query -W -f='${Status}' chromium 2>/dev/null | grep -q 'install ok installed' || web_missing+=(chromium)
+if [ ${#web_missing[@]} -gt 0 ]; then
+  echo "setup: installing ${web_missing[*]}"
+  apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${web_missing[@]}" >/dev/null
+fi
+web_stamp=tests/web/node_modules/.installed-package-lock.json
+if ! cmp -s tests/web/package-lock.json "$web_stamp"; then
+  echo "setup: installing the web tests' npm packages"
+  (cd tests/web && npm ci --no-audit --no-fund --silent)
+  cp tests/web/package-lock.json "$web_stamp"
+fi
