@@ -6,14 +6,14 @@
 namespace {
 
 const OptionSpec* find_long(const std::vector<OptionSpec>& specs, const std::string& name) {
-  for (const OptionSpec& spec : specs)
-    if (spec.name == name) return &spec;
+  for (const OptionSpec& option : specs)
+    if (option.name == name) return &option;
   return nullptr;
 }
 
 const OptionSpec* find_short(const std::vector<OptionSpec>& specs, char name) {
-  for (const OptionSpec& spec : specs)
-    if (spec.short_name != 0 && spec.short_name == name) return &spec;
+  for (const OptionSpec& option : specs)
+    if (option.short_name != 0 && option.short_name == name) return &option;
   return nullptr;
 }
 
@@ -48,37 +48,37 @@ bool parse_arguments(const std::vector<std::string>& args, const std::vector<Opt
       options_ended = true;
       continue;
     }
-    const OptionSpec* spec = nullptr;
+    const OptionSpec* option = nullptr;
     std::optional<std::string> inline_value;
     if (arg[1] == '-') {
       size_t equals = arg.find('=');
       std::string name =
           arg.substr(2, equals == std::string::npos ? std::string::npos : equals - 2);
       if (equals != std::string::npos) inline_value = arg.substr(equals + 1);
-      spec = find_long(specs, name);
+      option = find_long(specs, name);
     } else if (arg.size() == 2) {
-      spec = find_short(specs, arg[1]);
+      option = find_short(specs, arg[1]);
     }
-    if (spec == nullptr) {
+    if (option == nullptr) {
       *error = "unknown option '" + arg + "'";
       return false;
     }
-    if (!spec->takes_value) {
+    if (!option->takes_value) {
       if (inline_value) {
-        *error = "option '--" + spec->name + "' takes no value";
+        *error = "option '--" + option->name + "' takes no value";
         return false;
       }
-      parsed->options[spec->name] = "";
+      parsed->options[option->name] = "";
       continue;
     }
     if (!inline_value) {
       if (i + 1 == args.size()) {
-        *error = "option '--" + spec->name + "' needs a value";
+        *error = "option '--" + option->name + "' needs a value";
         return false;
       }
       inline_value = args[++i];
     }
-    parsed->options[spec->name] = *inline_value;
+    parsed->options[option->name] = *inline_value;
   }
   return true;
 }
