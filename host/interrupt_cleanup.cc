@@ -1,0 +1,78 @@
+#include "interrupt_cleanup.h"
+
+#include <unistd.h>
+
+#include <cstring>
+
+namespace {
+
+constexpr int MAX_ENTRIES = 8;
+constexpr size_t MAX_PATH_BYTES = 4096;  // with the NUL
+const int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+// Plain storage the handler reads: it may only make async-signal-safe calls.
+// Entries change only while the signals are held.
+struct Entry {
+  bool used;
+  bool directory;
+  char path[MAX_PATH_BYTES];
+};
+Entry entries[MAX_ENTRIES];
+bool handlers_installed = false;
+
+void remove_and_exit(int signal_number) {
+  // files first: a registered directory may hold some of them
+  for (const Entry& e : entries)
+    if (e.used && !e.directory) unlink(e.path);
+  for (const Entry& e : entries)
+    if (e.used && e.directory) rmdir(e.path);
+  _exit(128 + signal_number);
+}
+
+void install_handlers() {
+  if (handlers_installed) return;
+  handlers_installed = true;
+  for (int s : kSignals) {
+    struct sigaction previous {};
+    sigaction(s, nullptr, &previous);
+    // a signal the process was told to ignore (nohup, a background job) stays ignored
+    if (previous.sa_handler == SIG_IGN) continue;
+    struct sigaction action {};
+    action.sa_handler = remove_and_exit;
+    sigemptyset(&action.sa_mask);
+    for (int other : kSignals) sigaddset(&action.sa_mask, other);
+    sigaction(s, &action, nullptr);
+  }
+}
+
+}  // namespace
+
+InterruptsHeld::InterruptsHeld() {
+  sigset_t held;
+  sigemptyset(&held);
+  for (int s : kSignals) sigaddset(&held, s);
+  sigprocmask(SIG_BLOCK, &held, &previous_);
+}
+
+InterruptsHeld::~InterruptsHeld() { sigprocmask(SIG_SETMASK, &previous_, nullptr); }
+
+bool remove_on_interrupt(const char* path, bool directory) {
+  size_t length = std::strlen(path);
+  if (length >= MAX_PATH_BYTES) return false;
+  InterruptsHeld held;
+  install_handlers();
+  for (Entry& e : entries) {
+    if (e.used) continue;
+    std::memcpy(e.path, path, length + 1);
+    e.directory = directory;
+    e.used = true;
+    return true;
+  }
+  return false;
+}
+
+void keep_on_interrupt(const char* path) {
+  InterruptsHeld held;
+  for (Entry& e : entries)
+    if (e.used && std::strcmp(e.path, path) == 0) e.used = false;
+}

@@ -1,0 +1,31 @@
+// Files and directories that must not outlive an interrupted run: SIGINT,
+// SIGTERM or SIGHUP removes every registered path, then ends the process with
+// status 128 + the signal's number.
+#ifndef VELT_INTERRUPT_CLEANUP_H
+#define VELT_INTERRUPT_CLEANUP_H
+
+#include <csignal>
+
+// Registers `path` for removal (unlink, or rmdir when `directory`) should a
+// signal end the run. The handler is installed on first use for each signal
+// the process does not ignore. Returns false when the table is full or the
+// path too long; nothing is registered then.
+bool remove_on_interrupt(const char* path, bool directory = false);
+// Takes `path` off the table; it is no longer removed by a signal.
+void keep_on_interrupt(const char* path);
+
+// Holds SIGINT, SIGTERM and SIGHUP back for its lifetime, so that a step such
+// as renaming a finished file into place and taking its temporary name off
+// the table happens whole. A held signal is handled when the guard goes.
+class InterruptsHeld {
+ public:
+  InterruptsHeld();
+  ~InterruptsHeld();
+  InterruptsHeld(const InterruptsHeld&) = delete;
+  InterruptsHeld& operator=(const InterruptsHeld&) = delete;
+
+ private:
+  sigset_t previous_;
+};
+
+#endif
