@@ -7,15 +7,14 @@
 #include "block_encoding.h"
 #include "change_map.h"
 #include "container.h"
-#include "png_decoder.h"
+#include "frame_file.h"
 #include "velt_encoder.h"
 
 namespace {
 
 enum {
   FRAME_PATH_SIZE = 256,
-  // frame numbers stop here so that the count always fits the header
-  LAST_FRAME_NUMBER = 65534,
+  // the header's count is 16 bits: frame 65535 is one too many
   MAX_FRAME_COUNT = 65535,
 };
 
@@ -36,12 +35,10 @@ struct EncodingRun {
   FILE* out;
   uint8_t header[HEADER_SIZE];
   char frame_path[FRAME_PATH_SIZE];
-  int32_t frame_counter;
-  bool closing_taken;
-  bool closing_is_not_first;
   Image current;
   Image previous;
   int32_t result;
+  RunReport report;
   uint8_t change_flags[MAX_BLOCK_COUNT];
   uint8_t change_map[MAX_CHANGE_MAP_SIZE];
   uint8_t record[MAX_RECORD_SIZE];
@@ -104,32 +101,61 @@ void fail(int32_t code) {
   if (run.result == VELT_OK) run.result = code;
 }
 
-// Decodes `run.frame_path` into run.current. A failed decode leaves an empty
-// 0 x 0 image whatever the decoder filled in before it stopped.
-unsigned decode_current_frame() {
-  unsigned error = lodepng_decode32_file(&run.current.pixels, &run.current.width,
-                                         &run.current.height, run.frame_path);
-  if (error != 0) release(&run.current);
-  return error;
-}
+enum LoadResult {
+  LOADED,   // run.current holds the frame
+  MISSING,  // no such frame: the sequence ends before it
+  FAILED,   // the frame exists but cannot be used; reported and recorded
+};
 
-// Loads frame `number`. Frame numbers past the last one, and numbers above 0
-// of a pattern without 'X', are missing frames. Returns the decoder's error,
-// LODEPNG_CANNOT_OPEN for a missing frame, or -1 when the path does not fit.
-int load_frame(int32_t number) {
-  if (number > LAST_FRAME_NUMBER || (number > 0 && !run.pattern_has_number)) {
-    run.frame_path[0] = '\0';
-    return LODEPNG_CANNOT_OPEN;
+// Loads frame `number` into run.current and checks that its sides are
+// multiples of 4. A pattern without 'X' names frame 0 alone. Frame 0 is
+// never missing: it is the animation's first frame and its closing one.
+LoadResult load_frame(int32_t number) {
+  if (number > 0 && !run.pattern_has_number) return MISSING;
+  if (!expand_frame_pattern(run.pattern, number, run.frame_path)) {
+    puts("Error!Frame path too long.");
+    fail(VELT_ERR_READ_FRAME);
+    return FAILED;
   }
-  if (!expand_frame_pattern(run.pattern, number, run.frame_path)) return -1;
-  return static_cast<int>(decode_current_frame());
+  FrameFile frame;
+  FrameFileStatus status = load_frame_file(run.frame_path, &frame);
+  if (status == FRAME_MISSING && number > 0) return MISSING;
+  if (status == FRAME_UNDECODABLE && number > 0) {
+    printf("Error!Cannot decode frame %s: %s.\n", run.frame_path, frame_file_reason(status, &frame));
+    fail(VELT_ERR_DECODE_FRAME);
+    return FAILED;
+  }
+  if (status != FRAME_LOADED) {
+    printf("Error!Cannot read frame %s: %s.\n", run.frame_path, frame_file_reason(status, &frame));
+    fail(VELT_ERR_READ_FRAME);
+    return FAILED;
+  }
+  run.current = Image{frame.pixels, frame.width, frame.height};
+  if (frame.width % 4 != 0 || frame.height % 4 != 0) {
+    printf("Error!The width and height must be divisible by 4: %s is %ux%u.\n", run.frame_path,
+           frame.width, frame.height);
+    fail(VELT_ERR_NOT_MULTIPLE_OF_4);
+    release(&run.current);
+    return FAILED;
+  }
+  return LOADED;
 }
 
 void write_bytes(const void* bytes, size_t size) { fwrite(bytes, 1, size, run.out); }
 
-void encode_frame_blocks() {
+// Writes run.current's frame record: the change map, then a record for each
+// flagged block. run.current then becomes run.previous.
+void encode_frame(bool first) {
   const Image& image = run.current;
   uint32_t blocks_across = image.width / 4;
+  uint32_t block_count = blocks_across * (image.height / 4);
+  if (first) {
+    memset(run.change_flags, 1, block_count);
+  } else {
+    detect_changes(image.pixels, run.previous.pixels, image.width, image.height,
+                   run.change_flags);
+  }
+  write_bytes(run.change_map, pack_change_map(run.change_flags, block_count, run.change_map));
   for (uint32_t y = 0; y < image.height; y += 4) {
     for (uint32_t x = 0; x < image.width; x += 4) {
       if (run.change_flags[(y / 4) * blocks_across + x / 4] == 0) continue;
@@ -137,43 +163,66 @@ void encode_frame_blocks() {
       write_bytes(run.record, static_cast<size_t>(size));
     }
   }
+  release(&run.previous);
+  run.previous = run.current;
+  run.current = Image{};
 }
 
-// Writes the final header and closes the output; the frame count is the
-// number of source frames whose records are in the file.
-int32_t finish(int32_t frame_count) {
-  if (frame_count > MAX_FRAME_COUNT) printf("Frame num overflow！");
-  set_header_frame_count(run.header, static_cast<uint16_t>(frame_count & 0xFFFF));
-  if (fseek(run.out, 0, SEEK_SET) != 0) {
-    puts("Failed to seek to position");
-    fail(VELT_ERR_WRITE);
+// True when run.current has frame 0's size; reports it otherwise.
+bool has_first_size(int32_t number, bool closing) {
+  const Image& now = run.current;
+  const Image& first = run.previous;  // any earlier frame has frame 0's size
+  if (now.width == first.width && now.height == first.height) return true;
+  if (closing) {
+    printf("Error!Frame 0 changed size during the run: it is %ux%u now, %ux%u before.\n",
+           now.width, now.height, first.width, first.height);
+  } else {
+    printf("Error!Frame %d is %ux%u, but frame 0 is %ux%u.\n", static_cast<int>(number), now.width,
+           now.height, first.width, first.height);
   }
-  write_bytes(run.header, HEADER_SIZE);
+  fail(VELT_ERR_SIZE_CHANGED);
+  release(&run.current);
+  return false;
+}
+
+int32_t end_run() {
   release(&run.previous);
   release(&run.current);
-  bool write_failed = ferror(run.out) != 0;
-  if (fclose(run.out) != 0) write_failed = true;
-  run.out = nullptr;
-  if (write_failed) {
-    printf("Error!Failed to write %s.\n", run.output_path);
-    fail(VELT_ERR_WRITE);
-  }
   fflush(stdout);
+  run.report.result = run.result;
   return run.result;
 }
 
-// Frame 0 could not be loaded: nothing has been written, and nothing is.
-int32_t abandon_empty_output(int32_t code) {
-  release(&run.current);
+// Frame 0 could not be encoded: the file is left unfinished, and the host
+// does not keep it.
+int32_t abandon_output() {
   fclose(run.out);
   run.out = nullptr;
-  fflush(stdout);
-  return code;
+  return end_run();
 }
 
-void report_unreadable_frame(const char* verb, int error) {
-  printf("Error!Cannot %s frame %s: %s.\n", verb, run.frame_path,
-         lodepng_error_text(static_cast<unsigned>(error)));
+// Writes the final header with the count of source frames and closes the
+// output. The file is complete when the closing record was written and every
+// write, the seek back to the header and the close succeeded.
+int32_t finish(int32_t frame_count, bool closing_written) {
+  set_header_frame_count(run.header, static_cast<uint16_t>(frame_count));
+  bool written = fflush(run.out) == 0;
+  bool seeked = written && fseek(run.out, 0, SEEK_SET) == 0;
+  if (written && !seeked) {
+    puts("Failed to seek to position");
+    fail(VELT_ERR_WRITE);
+  }
+  if (seeked) write_bytes(run.header, HEADER_SIZE);
+  if (ferror(run.out)) written = false;
+  if (fclose(run.out) != 0) written = false;
+  run.out = nullptr;
+  if (!written) {
+    printf("Error!Failed to write %s.\n", run.output_path);
+    fail(VELT_ERR_WRITE);
+  }
+  run.report.frames_encoded = frame_count;
+  run.report.file_complete = closing_written && written && seeked ? 1 : 0;
+  return end_run();
 }
 
 }  // namespace
@@ -181,6 +230,7 @@ void report_unreadable_frame(const char* verb, int error) {
 int32_t compress_video_wasm(const char* pattern, const char* output, int32_t flags, int32_t fps) {
   puts("compress_video_wasm");
   memset(&run, 0, sizeof run);
+  run.report.failing_frame = -1;
   run.pattern = pattern;
   run.output_path = output;
   run.pattern_has_number = false;
@@ -192,83 +242,61 @@ int32_t compress_video_wasm(const char* pattern, const char* output, int32_t fla
   run.out = fopen(output, "wb");
   if (run.out == nullptr) {
     printf("Error!Cannot open output file %s.\n", output);
+    fail(VELT_ERR_OPEN_OUTPUT);
+    return end_run();
+  }
+
+  // frame 0: the header, then every block
+  if (load_frame(0) != LOADED) {
+    run.report.failing_frame = 0;
+    return abandon_output();
+  }
+  set_header_identity(run.header, run.rate_code);
+  if ((run.current.width | run.current.height) > 1023) {
+    puts("Image width and height overflow！");
+    fail(VELT_ERR_TOO_LARGE);
+    run.report.failing_frame = 0;
+    return abandon_output();
+  }
+  set_header_size(run.header, run.current.width / 4, run.current.height / 4);
+  write_bytes(run.header, HEADER_SIZE);
+  encode_frame(true);
+
+  // frames 1, 2, ... up to the first missing one; a frame that cannot be
+  // used ends the sequence just the same, and the failure is reported
+  int32_t frame_count = 1;
+  bool too_many = false;
+  for (int32_t number = 1; !ferror(run.out); number++) {
+    if (number == MAX_FRAME_COUNT) {
+      expand_frame_pattern(run.pattern, number, run.frame_path);
+      too_many = frame_file_exists(run.frame_path);
+      break;
+    }
+    LoadResult loaded = load_frame(number);
+    if (loaded == MISSING) break;
+    if (loaded == FAILED || !has_first_size(number, false)) {
+      run.report.failing_frame = number;
+      break;
+    }
+    encode_frame(false);
+    frame_count++;
+  }
+
+  // the closing record: frame 0 again, as the changes from the last frame
+  bool closing_written = false;
+  if (!ferror(run.out) && load_frame(0) == LOADED && has_first_size(0, true)) {
+    encode_frame(false);
+    closing_written = true;
+  }
+  int32_t result = finish(frame_count, closing_written);
+  if (too_many && result == VELT_OK) {
+    puts("Error!Too many frames: frame 65535 and later were not encoded.");
+    fail(VELT_ERR_TOO_MANY_FRAMES);
     fflush(stdout);
-    return VELT_ERR_OPEN_OUTPUT;
+    run.report.failing_frame = MAX_FRAME_COUNT;
+    result = run.report.result = run.result;
   }
-
-  uint32_t first_width = 0;
-  uint32_t first_height = 0;
-  for (;;) {
-    int32_t number = run.frame_counter;
-    int error = load_frame(number);
-    if (error < 0) {
-      puts("Error!Frame path too long.");
-      if (number == 0) return abandon_empty_output(VELT_ERR_READ_FRAME);
-      fail(VELT_ERR_READ_FRAME);
-      return finish(run.frame_counter);
-    }
-    if (run.current.width % 4 != 0 || run.current.height % 4 != 0) {
-      puts("Error!The width and height must be divisible by 4.");
-      fail(VELT_ERR_NOT_MULTIPLE_OF_4);
-      return finish(run.frame_counter);
-    }
-    if (error != 0) {
-      if (run.closing_taken) return finish(run.frame_counter);
-      if (number == 0) {
-        report_unreadable_frame("read", error);
-        return abandon_empty_output(VELT_ERR_READ_FRAME);
-      }
-      if (error != LODEPNG_CANNOT_OPEN) {
-        report_unreadable_frame("decode", error);
-        fail(VELT_ERR_DECODE_FRAME);
-      }
-      // the sequence has ended: frame 0 again closes the loop
-      expand_frame_pattern(run.pattern, 0, run.frame_path);
-      run.frame_counter--;
-      error = static_cast<int>(decode_current_frame());
-      if (error != 0) {
-        report_unreadable_frame("read", error);
-        fail(VELT_ERR_READ_FRAME);
-        return finish(run.frame_counter + 1);
-      }
-      run.closing_taken = true;
-      if (run.frame_counter == 0) run.closing_is_not_first = true;
-      number = 0;
-    }
-
-    const Image& image = run.current;
-    uint32_t blocks_across = image.width / 4;
-    uint32_t blocks_down = image.height / 4;
-    uint32_t block_count = blocks_across * blocks_down;
-    if (run.frame_counter == 0 && !run.closing_is_not_first) {
-      set_header_identity(run.header, run.rate_code);
-      if ((image.width | image.height) > 1023) {
-        printf("Image width and height overflow！");
-        fail(VELT_ERR_TOO_LARGE);
-        return finish(0);
-      }
-      set_header_size(run.header, blocks_across, blocks_down);
-      write_bytes(run.header, HEADER_SIZE);
-      first_width = image.width;
-      first_height = image.height;
-      memset(run.change_flags, 1, block_count);
-    } else {
-      if (image.width != first_width || image.height != first_height) {
-        printf("Error!Frame %d is %ux%u, but frame 0 is %ux%u.\n", static_cast<int>(number),
-               image.width, image.height, first_width, first_height);
-        fail(VELT_ERR_SIZE_CHANGED);
-        // a closing frame stands for frame 0: the source frames are all in
-        return finish(run.closing_taken ? run.frame_counter + 1 : run.frame_counter);
-      }
-      detect_changes(image.pixels, run.previous.pixels, image.width, image.height,
-                     run.change_flags);
-    }
-    write_bytes(run.change_map, pack_change_map(run.change_flags, block_count, run.change_map));
-    encode_frame_blocks();
-
-    release(&run.previous);
-    run.previous = run.current;
-    run.current = Image{};
-    run.frame_counter++;
-  }
+  return result;
 }
+
+const RunReport* last_run_report(void) { return &run.report; }

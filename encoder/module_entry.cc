@@ -8,3 +8,8 @@ extern "C" __attribute__((export_name("m"))) int32_t module_compress_video(const
                                                                          int32_t flags, int32_t fps) {
   return compress_video_wasm(pattern, output, flags, fps);
 }
+
+// The report of the last run, a RunReport of four 32-bit words.
+extern "C" __attribute__((export_name("q"))) const RunReport* module_run_report() {
+  return last_run_report();
+}

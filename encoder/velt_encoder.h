@@ -8,12 +8,24 @@
 enum {
   VELT_OK = 0,
   VELT_ERR_OPEN_OUTPUT = 1,     // the output file cannot be opened
-  VELT_ERR_READ_FRAME = 2,      // frame 0 unreadable, or a frame path too long
+  VELT_ERR_READ_FRAME = 2,      // a frame exists but cannot be read, or its path is too long
   VELT_ERR_NOT_MULTIPLE_OF_4 = 3,
   VELT_ERR_TOO_LARGE = 4,       // first frame 1024 pixels or more wide or high
   VELT_ERR_SIZE_CHANGED = 5,    // a later frame differs in size from frame 0
   VELT_ERR_WRITE = 6,           // a seek, write or close of the output failed
   VELT_ERR_DECODE_FRAME = 7,    // a later frame exists but does not decode
+  VELT_ERR_TOO_MANY_FRAMES = 8, // frame 65535 exists: the header counts no more
+};
+
+// What the last run did, for the host. A failure at a later frame (codes 2,
+// 3, 5, 7) or too many frames (code 8) still ends the file properly: the
+// frames before it, then the closing record back to frame 0. Every other
+// failure leaves an unfinished file, which the host does not keep.
+struct RunReport {
+  int32_t result;          // what compress_video_wasm returned
+  int32_t frames_encoded;  // source frames whose records are in the file
+  int32_t failing_frame;   // the frame the run failed at, or -1
+  int32_t file_complete;   // 1 when the file holds its closing record and final header
 };
 
 #ifdef __cplusplus
@@ -25,6 +37,9 @@ extern "C" {
 // `fps` only sets the header's rate code. Returns VELT_OK or an error code,
 // after printing a message on standard output.
 int32_t compress_video_wasm(const char* pattern, const char* output, int32_t flags, int32_t fps);
+
+// The report of the last call of compress_video_wasm.
+const RunReport* last_run_report(void);
 
 #ifdef __cplusplus
 }

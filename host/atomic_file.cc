@@ -51,7 +51,8 @@ bool AtomicFile::open(const std::string& path, std::string* error) {
     return false;
   }
   if (exists && S_ISDIR(existing.st_mode)) {
-    *error = std::strerror(EISDIR);
+    errno = EISDIR;
+    *error = std::strerror(errno);
     return false;
   }
   if (exists && !S_ISREG(existing.st_mode)) {
@@ -71,6 +72,7 @@ bool AtomicFile::open(const std::string& path, std::string* error) {
     std::string candidate = stem + "." + std::to_string(counter++) + ".tmp";
     // registered first, so that no signal can come between the create and the registration
     if (!remove_on_interrupt(candidate.c_str())) {
+      errno = ENAMETOOLONG;
       *error = "too many temporary files, or a path too long";
       return false;
     }
@@ -80,6 +82,7 @@ bool AtomicFile::open(const std::string& path, std::string* error) {
       int open_error = errno;
       keep_on_interrupt(candidate.c_str());
       if (open_error == EEXIST) continue;
+      errno = open_error;
       *error = std::strerror(open_error);
       return false;
     }
@@ -93,6 +96,7 @@ bool AtomicFile::open(const std::string& path, std::string* error) {
     temporary_ = candidate;
     return true;
   }
+  errno = EEXIST;
   *error = "no free temporary name beside the file";
   return false;
 }

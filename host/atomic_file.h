@@ -21,7 +21,7 @@ class AtomicFile {
   // followed, so its target is what gets replaced. An existing directory is
   // refused; any other existing file that is not a regular one (a device, a
   // FIFO) is written in place, since there is nothing to keep. Returns false
-  // with `error` set to the system's reason.
+  // with `error` set to the system's reason, and errno to its number.
   bool open(const std::string& path, std::string* error);
 
   // The descriptor to write to, open for writing; -1 before open().

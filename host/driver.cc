@@ -30,6 +30,9 @@ class BannerConsole : public EncodingConsole {
     }
   }
   void out_of_module_memory() override { std::puts("Error!Out of module memory."); }
+  void output_not_kept(const std::string& output, const std::string&) override {
+    std::printf("Error!Failed to write %s.\n", output.c_str());
+  }
 };
 
 }  // namespace

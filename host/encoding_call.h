@@ -4,6 +4,7 @@
 #define VELT_ENCODING_CALL_H
 
 #include <cstdint>
+#include <string>
 
 #include "file_services.h"
 #include "wasm-rt.h"
@@ -28,17 +29,37 @@ class EncodingConsole {
   virtual void returned(uint32_t /*result*/) {}
   // The module could not hold the two path strings; the entry was not called.
   virtual void out_of_module_memory() {}
+  // The finished file could not be put in place of the output.
+  virtual void output_not_kept(const std::string& /*output*/, const std::string& /*reason*/) {}
+};
+
+// The module's report of its run: four 32-bit words.
+struct ModuleRunReport {
+  int32_t result = 0;
+  int32_t frames_encoded = 0;
+  int32_t failing_frame = -1;
+  int32_t file_complete = 0;
 };
 
 struct EncodingOutcome {
   wasm_rt_trap_t trap = WASM_RT_TRAP_NONE;  // a trap ended the call
   bool out_of_module_memory = false;
-  uint32_t result = 0;  // the entry's result when it returned
+  uint32_t result = 0;  // the entry's result, or 1 or 6 for the output's own failures
+  ModuleRunReport report;  // as the module gave it, when it returned
+  bool output_kept = false;  // the file is in place of the output
+  std::string output_error;  // why the output was refused, could not be made, or not kept
 };
+
+// The result codes a run may end with and still have finished its file: the
+// frames up to a failing later frame, and the closing record.
+bool keeps_finished_file(uint32_t result);
 
 // Creates the host services (with `hooks`) and a module instance, copies the
 // two paths into module memory, calls compress_video_wasm and tears it all
-// down again, also after a trap.
+// down again, also after a trap. The module's open of the output is refused
+// when the output is a directory or one of the inputs; otherwise it writes
+// into a temporary file, which takes the output's place only when the module
+// reports it complete. In every other case the output stays as it was.
 EncodingOutcome run_encoding_call(const EncodingRequest& request, EncodingConsole& console,
                                   FileServiceHooks hooks);
 

@@ -7,6 +7,10 @@
 // with WASI_EINVAL and has no effect at all.
 #include "file_services.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -95,7 +99,82 @@ const char* stream_mode(uint32_t flags) {
 
 uint32_t negated(int error) { return uint32_t(-error); }
 
+// A test's fault for this call, or 0.
+uint32_t injected_fault(Z_a_instance_t* context, FileCall call) {
+  ++context->file_calls;
+  return context->hooks.fault ? context->hooks.fault(call, context->file_calls) : 0;
+}
+
+// Opens a file for reading without blocking on it, and only when it is a
+// regular file: a FIFO or device could hang the run or feed it without end.
+// The stream, or null with `*error` set to a WASI number.
+FILE* open_regular_for_reading(const char* name, uint32_t* error) {
+  int fd = open(name, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    *error = wasi_error(errno);
+    return nullptr;
+  }
+  struct stat st;
+  bool known = fstat(fd, &st) == 0;
+  if (!known || !S_ISREG(st.st_mode)) {
+    *error = known ? uint32_t(VELT_ENOTREG) : wasi_error(errno);
+    close(fd);
+    return nullptr;
+  }
+  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  FILE* stream = fdopen(fd, "rb");
+  if (!stream) {
+    *error = wasi_error(errno);
+    close(fd);
+  }
+  return stream;
+}
+
+// A stream on the output's temporary file, for an open of the output path;
+// the file is made on the first such open.
+FILE* open_output(OutputGrant* output, uint32_t flags, uint32_t* error) {
+  if (!output->refusal.empty()) {
+    output->error = output->refusal;
+    *error = WASI_EACCES;
+    return nullptr;
+  }
+  if (output->file.fd() < 0 && !output->file.open(output->path, &output->error)) {
+    *error = wasi_error(errno);
+    return nullptr;
+  }
+  int fd = dup(output->file.fd());
+  if (fd >= 0) fcntl(fd, F_SETFD, FD_CLOEXEC);
+  if (fd >= 0 && (flags & OPEN_CREATE_OR_TRUNCATE)) {
+    // a device written in place cannot be truncated, and need not be
+    (void)ftruncate(fd, 0);
+    lseek(fd, 0, SEEK_SET);
+  }
+  FILE* stream = fd < 0 ? nullptr : fdopen(fd, stream_mode(flags));
+  if (!stream) {
+    *error = wasi_error(errno);
+    if (fd >= 0) close(fd);
+  }
+  return stream;
+}
+
 }  // namespace
+
+uint32_t wasi_error(int host_errno) {
+  static const struct {
+    int host;
+    uint32_t wasi;
+  } kNumbers[] = {
+      {EACCES, 2},  {EAGAIN, 6},        {EBADF, 8},   {EBUSY, 10},    {EDQUOT, 19},
+      {EEXIST, 20}, {EFBIG, 22},        {EINTR, 27},  {EINVAL, 28},   {EIO, 29},
+      {EISDIR, 31}, {ELOOP, 32},        {EMFILE, 33}, {ENAMETOOLONG, 37}, {ENFILE, 41},
+      {ENODEV, 43}, {ENOENT, 44},       {ENOMEM, 48}, {ENOSPC, 51},   {ENOTDIR, 54},
+      {ENOTTY, 59}, {ENXIO, 60},        {EOVERFLOW, 61}, {EPERM, 63}, {EROFS, 69},
+      {ESPIPE, 70}, {ETXTBSY, 74},
+  };
+  for (const auto& n : kNumbers)
+    if (n.host == host_errno) return n.wasi;
+  return WASI_EIO;
+}
 
 Z_a_instance_t* wasm_syscalls_init(Z_velt_instance_t* instance) {
   // the memory record lives inside the instance, so its address is fixed
@@ -104,7 +183,10 @@ Z_a_instance_t* wasm_syscalls_init(Z_velt_instance_t* instance) {
 
 Z_a_instance_t* wasm_syscalls_init_for_memory(wasm_rt_memory_t* memory, FileServiceHooks hooks) {
   for (FILE*& slot : fd_table) slot = nullptr;
-  return new Z_a_instance_t{memory, std::move(hooks)};
+  auto* context = new Z_a_instance_t;
+  context->memory = memory;
+  context->hooks = std::move(hooks);
+  return context;
 }
 
 void wasm_syscalls_free(Z_a_instance_t* context) {
@@ -118,9 +200,10 @@ void wasm_syscalls_free(Z_a_instance_t* context) {
 extern "C" {
 
 // close
-u32 Z_aZ_a(Z_a_instance_t*, u32 fd) {
+u32 Z_aZ_a(Z_a_instance_t* context, u32 fd) {
   FILE* stream = open_stream(fd);
   if (!stream) return WASI_EBADF;
+  if (uint32_t fault = injected_fault(context, FileCall::CLOSE)) return fault;
   fclose(stream);
   fd_table[fd] = nullptr;
   return 0;
@@ -132,6 +215,7 @@ u32 Z_aZ_b(Z_a_instance_t* context, u32 fd, u32 iovs, u32 iovs_len, u32 nwritten
   FILE* stream = fd_table[fd];
   FILE* console = fd == 1 ? stdout : fd == 2 ? stderr : nullptr;
   if (!stream && !console) return WASI_EBADF;
+  if (uint32_t fault = injected_fault(context, FileCall::WRITE)) return fault;
 
   wasm_rt_memory_t* memory = memory_of(context);
   std::vector<IoVector> vectors;
@@ -182,11 +266,12 @@ u32 Z_aZ_e(Z_a_instance_t* context, u32 fd, u64 offset, u32 whence, u32 newoffse
   if (whence > 2) return WASI_EINVAL;
   wasm_rt_memory_t* memory = memory_of(context);
   if (!in_memory(memory, newoffset, 8)) return WASI_EINVAL;
+  if (uint32_t fault = injected_fault(context, FileCall::SEEK)) return fault;
 
   static const int origins[3] = {SEEK_SET, SEEK_CUR, SEEK_END};
   errno = 0;
   if (fseeko(stream, off_t(int64_t(offset)), origins[whence]) != 0)
-    return errno ? u32(errno) : u32(WASI_EINVAL);
+    return errno ? wasi_error(errno) : u32(WASI_EINVAL);
   store_u64(memory->data + newoffset, uint64_t(int64_t(ftello(stream))));
   return 0;
 }
@@ -195,6 +280,7 @@ u32 Z_aZ_e(Z_a_instance_t* context, u32 fd, u64 offset, u32 whence, u32 newoffse
 u32 Z_aZ_f(Z_a_instance_t* context, u32 fd, u32 iovs, u32 iovs_len, u32 nread) {
   if (fd >= FD_TABLE_SIZE || !fd_table[fd]) return WASI_EBADF;
   FILE* stream = fd_table[fd];
+  if (uint32_t fault = injected_fault(context, FileCall::READ)) return fault;
 
   wasm_rt_memory_t* memory = memory_of(context);
   std::vector<IoVector> vectors;
@@ -231,11 +317,21 @@ u32 Z_aZ_h(Z_a_instance_t* context, u32, u32 path, u32 flags, u32) {
   const char* name = reinterpret_cast<const char*>(memory->data + path);
   if (!memchr(name, 0, memory->size - path)) return negated(WASI_EINVAL);
 
-  errno = 0;
-  FILE* stream = fopen(name, stream_mode(flags));
-  int open_error = errno;
+  if (uint32_t fault = injected_fault(context, FileCall::OPEN)) return negated(int(fault));
+
+  uint32_t error = 0;
+  FILE* stream = nullptr;
+  if ((flags & OPEN_ACCESS_MASK) == 0) {
+    stream = open_regular_for_reading(name, &error);
+  } else if (context->output && context->output->path == name) {
+    stream = open_output(context->output, flags, &error);
+  } else {
+    errno = 0;
+    stream = fopen(name, stream_mode(flags));
+    error = stream ? 0 : errno ? wasi_error(errno) : uint32_t(WASI_EINVAL);
+  }
   if (context->hooks.on_open) context->hooks.on_open(name, stream != nullptr);
-  if (!stream) return negated(open_error ? open_error : WASI_EINVAL);
+  if (!stream) return negated(int(error));
   // the module buffers its own streams; a host buffer on top would hold back
   // write failures until the close, whose result the module never sees
   setvbuf(stream, nullptr, _IONBF, 0);

@@ -8,16 +8,31 @@
 #include <cstdint>
 #include <cstdio>
 #include <functional>
+#include <string>
 
+#include "atomic_file.h"
 #include "velt.h"  // the translated module: Z_velt_instance_t, imports Z_aZ_*
 
 // Error numbers returned to the module (WASI numbering).
 enum {
+  WASI_EACCES = 2,
   WASI_EBADF = 8,
   WASI_EINVAL = 28,
+  WASI_EIO = 29,
   WASI_EMFILE = 33,
+  WASI_ENOENT = 44,
+  WASI_ENOSPC = 51,
   WASI_ENOTTY = 59,
+  // velt's own number, which WASI lacks: a path opened for reading that is
+  // not a regular file (a FIFO, device, socket or directory)
+  VELT_ENOTREG = 200,
 };
+
+// The WASI number of a host errno value; EIO for one WASI has no name for.
+uint32_t wasi_error(int host_errno);
+
+// The services that touch files, as a test's fault injection names them.
+enum class FileCall { OPEN, READ, WRITE, SEEK, CLOSE };
 
 enum { FD_TABLE_SIZE = 64, FIRST_FILE_FD = 3 };
 
@@ -29,15 +44,32 @@ struct FileServiceHooks {
   // Takes what the module writes to descriptors 1 and 2 in place of the
   // host's standard output and standard error.
   std::function<void(int fd, const uint8_t* bytes, size_t size)> console;
+  // For tests: asked before each file call with its kind and its number in
+  // the instance's life (from 1); a non-zero WASI error number makes that
+  // call fail with it before it touches anything.
+  std::function<uint32_t(FileCall call, uint64_t index)> fault;
 };
 
 // The host-services context the module's imports receive: the linear memory
 // the services read and write, and the front-end's hooks. Every module built
 // on the module library imports the same services, so one context type
 // serves any of them.
+// The output a module is to write. An open of exactly `path` for writing is
+// served from `file`, made on that first open: a temporary file that the host
+// renames into place only when the run is complete, so that a failed run
+// leaves the path as it was.
+struct OutputGrant {
+  std::string path;
+  std::string refusal;  // why the module may not write it; "" when it may
+  AtomicFile file;
+  std::string error;  // why the open was refused or failed
+};
+
 struct Z_a_instance_t {
   wasm_rt_memory_t* memory;
   FileServiceHooks hooks;
+  OutputGrant* output = nullptr;
+  uint64_t file_calls = 0;
 };
 
 // Host streams behind the module's descriptors; slots 0..2 stay empty.

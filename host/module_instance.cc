@@ -11,6 +11,9 @@ uint32_t wasm_rt_call_stack_depth;
 }
 
 void velt_runtime_init() {
+  // once per process: the packaged runtime frees its signal stack twice when
+  // it is set up, freed and set up again
+  if (wasm_rt_is_initialized()) return;
   wasm_rt_init();
   std::signal(SIGSEGV, SIG_DFL);
   std::signal(SIGBUS, SIG_DFL);

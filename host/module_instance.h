@@ -12,7 +12,8 @@ extern "C" {
 extern jmp_buf wasm_rt_jmp_buf;
 }
 
-// Sets up the runtime. The packaged runtime takes over SIGSEGV to catch
+// Sets up the runtime, once per process; later calls do nothing, and the
+// runtime is never freed. The packaged runtime takes over SIGSEGV to catch
 // guard-page faults; the module is compiled with explicit bounds checks
 // instead, so the default handling is restored: a crash in the host must stay
 // a crash, never pass for a module trap.

@@ -15,6 +15,8 @@ void* memset(void* dest, int c, size_t n);
 int memcmp(const void* a, const void* b, size_t n);
 size_t strlen(const char* s);
 int strcmp(const char* a, const char* b);
+/* The text of an error number, as the host system words it. */
+char* strerror(int number);
 
 #ifdef __cplusplus
 }

@@ -145,9 +145,9 @@ TEST(FileBytes, LargestFrame1020x1020) {
   EXPECT_TRUE(same_bytes(read_file(output), expected));
 }
 
-// Frame numbers stop at 65534 so the count fits the header: frame 65535 is
-// taken as missing although it exists, and the closing record follows.
-TEST(FileBytes, SequenceStopsAfterFrame65534) {
+// The header counts at most 65535 frames: when frame 65535 exists, frames
+// 0 ... 65534 and the closing record are written, and the run fails with 8.
+TEST(FileBytes, FrameAfterTheLastCountableOneFailsWithCode8) {
   TempDir dir;
   write_png(dir.file("red.png"), Image(4, 4, kRed));
   for (int k = 0; k <= 65535; ++k) {
@@ -156,7 +156,10 @@ TEST(FileBytes, SequenceStopsAfterFrame65534) {
   }
   const std::string output = dir.file("out.velt");
   RunResult r = run_encode({dir.file("f_X.png"), output, "20"});
-  EXPECT_EQ(r.exit_status, 0) << r.out;
+  EXPECT_EQ(r.exit_status, 8) << r.out;
+  EXPECT_TRUE(ends_with(r.out, "Error!Too many frames: frame 65535 and later were not encoded.\n" +
+                                   failure_line(8)))
+      << r.out;
   // frames 1 ... 65534 and the closing record: one empty map each
   const Bytes expected = concat({header(0x27, 65535, 0, 0), {0x80}, kRedRecord, Bytes(65535, 0x00)});
   EXPECT_TRUE(same_bytes(read_file(output), expected));

@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -183,10 +184,52 @@ TEST_F(FileServicesTest, OpenTakesTheLowestFreeDescriptorUntilTheTableIsFull) {
 }
 
 TEST_F(FileServicesTest, FailedOpenPassesOnTheHostErrorAndKeepsTheSlotFree) {
-  EXPECT_EQ(open(path("missing.png"), 0), uint32_t(-ENOENT));
+  EXPECT_EQ(open(path("missing.png"), 0), uint32_t(-WASI_ENOENT));
   EXPECT_EQ(fd_table[3], nullptr);
   make_file("frame.png", "png");
   EXPECT_EQ(open(path("frame.png"), 0), 3u);
+}
+
+// Frames are read only from regular files, opened without blocking: a FIFO
+// with no writer, a device or a directory is refused at once.
+TEST_F(FileServicesTest, ReadingOpensOnlyRegularFiles) {
+  make_file("frame.png", "png");
+  ASSERT_EQ(mkfifo(path("fifo.png").c_str(), 0600), 0);
+  fs::create_directory(path("dir.png"));
+  fs::create_symlink(path("loop.png"), path("loop.png"));
+  const struct {
+    std::string path;
+    uint32_t result;
+  } cases[] = {
+      {path("frame.png"), 3u},
+      {path("fifo.png"), uint32_t(-VELT_ENOTREG)},
+      {path("dir.png"), uint32_t(-VELT_ENOTREG)},
+      {"/dev/zero", uint32_t(-VELT_ENOTREG)},
+      {path("loop.png"), uint32_t(-32)},  // WASI's ELOOP
+      {path("missing.png"), uint32_t(-WASI_ENOENT)},
+  };
+  for (const auto& c : cases) EXPECT_EQ(open(c.path, 0), c.result) << c.path;
+}
+
+// The output the module names is served from the host's file: the path
+// itself is never opened for writing.
+TEST_F(FileServicesTest, OutputPathOpensTheHostsOutputFile) {
+  make_file("out.velt", "old");
+  OutputGrant output;
+  output.path = path("out.velt");
+  context_->output = &output;
+  ASSERT_EQ(open(path("out.velt"), 0x241), 3u);
+  ASSERT_EQ(write(3, "new"), 0u);
+  EXPECT_EQ(close_fd(3), 0u);
+  EXPECT_EQ(file_content("out.velt"), "old") << "untouched until the host commits";
+  std::string error;
+  ASSERT_TRUE(output.file.commit(&error)) << error;
+  EXPECT_EQ(file_content("out.velt"), "new");
+
+  output.refusal = "it is an input";
+  EXPECT_EQ(open(path("out.velt"), 0x241), uint32_t(-WASI_EACCES));
+  EXPECT_EQ(output.error, "it is an input");
+  context_->output = nullptr;
 }
 
 TEST_F(FileServicesTest, FreeClosesAndFlushesWhatTheModuleLeftOpen) {
@@ -291,7 +334,7 @@ TEST_F(FileServicesTest, OpenFlagsChooseTheStreamMode) {
     EXPECT_EQ(file_content("file"), c.after);
   }
   fs::remove(path("file"));
-  EXPECT_EQ(open(path("file"), 0x1), uint32_t(-ENOENT)) << "r+b needs the file";
+  EXPECT_EQ(open(path("file"), 0x1), uint32_t(-WASI_ENOENT)) << "r+b needs the file";
 }
 
 TEST_F(FileServicesTest, SeekMovesByWhenceAndStoresTheNewPosition) {
@@ -312,7 +355,7 @@ TEST_F(FileServicesTest, SeekMovesByWhenceAndStoresTheNewPosition) {
       {0x100000000, 0, 0, 0x100000000, "offsets and positions are 64-bit"},
       {4, 0, 0, 4, ""},
       {0, 3, WASI_EINVAL, 4, "whence 3 leaves the stream alone"},
-      {-20, 0, EINVAL, 4, "host errno passed through"},
+      {-20, 0, WASI_EINVAL, 4, "the host's error, in WASI numbering"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.why);
@@ -465,7 +508,7 @@ TEST_F(FileServicesTest, OpenHookHearsOfEveryOpenWithItsOutcome) {
   context_->hooks.on_open = [&](const char* name, bool opened) { opens.emplace_back(name, opened); };
   make_file("frame.png", "png");
   EXPECT_EQ(open(path("frame.png"), 0), 3u);
-  EXPECT_EQ(open(path("missing.png"), 0), uint32_t(-ENOENT)) << "the hook keeps the host error";
+  EXPECT_EQ(open(path("missing.png"), 0), uint32_t(-WASI_ENOENT)) << "the hook keeps the error";
   EXPECT_EQ(open_at(end(), 0), NEG_EINVAL);
   const std::vector<std::pair<std::string, bool>> expected = {{path("frame.png"), true},
                                                               {path("missing.png"), false}};

@@ -1,0 +1,93 @@
+#include "frame_file.h"
+
+#include <errno.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "png_decoder.h"
+
+namespace {
+
+// The open failed because nothing is there: the file, or a directory on its way.
+bool missing_error(int error_number) { return error_number == ENOENT || error_number == ENOTDIR; }
+
+// Reads the whole of `file` into a new buffer; false with errno set.
+bool read_whole(FILE* file, unsigned char** data, size_t* size) {
+  if (fseek(file, 0, SEEK_END) != 0) return false;
+  long end = ftell(file);
+  if (end < 0) {
+    // the position does not fit a long: a file of 2 GiB or more
+    if (errno == EOVERFLOW) errno = EFBIG;
+    return false;
+  }
+  if (fseek(file, 0, SEEK_SET) != 0) return false;
+  size_t length = static_cast<size_t>(end);
+  // one byte more than the file: a file that grew is noticed, not cut short
+  unsigned char* buffer = static_cast<unsigned char*>(malloc(length + 1));
+  if (buffer == nullptr) {
+    errno = EFBIG;
+    return false;
+  }
+  size_t got = fread(buffer, 1, length + 1, file);
+  if (got != length) {
+    if (!ferror(file)) errno = EIO;  // it changed size while being read
+    free(buffer);
+    return false;
+  }
+  *data = buffer;
+  *size = length;
+  return true;
+}
+
+}  // namespace
+
+FrameFileStatus load_frame_file(const char* path, FrameFile* frame) {
+  frame->pixels = nullptr;
+  frame->width = 0;
+  frame->height = 0;
+  frame->error_number = 0;
+  frame->decoder_error = 0;
+
+  errno = 0;
+  FILE* file = fopen(path, "rb");
+  if (file == nullptr) {
+    frame->error_number = errno;
+    return missing_error(errno) ? FRAME_MISSING : FRAME_UNREADABLE;
+  }
+  unsigned char* png = nullptr;
+  size_t png_size = 0;
+  bool read = read_whole(file, &png, &png_size);
+  frame->error_number = read ? 0 : errno;
+  // the bytes are all in memory: a failed close of a file only read loses nothing
+  fclose(file);
+  if (!read) return FRAME_UNREADABLE;
+
+  unsigned error = lodepng_decode32(&frame->pixels, &frame->width, &frame->height, png, png_size);
+  free(png);
+  if (error != 0) {
+    // whatever the decoder filled in before it stopped is dropped
+    free(frame->pixels);
+    frame->pixels = nullptr;
+    frame->width = 0;
+    frame->height = 0;
+    frame->decoder_error = error;
+    return FRAME_UNDECODABLE;
+  }
+  return FRAME_LOADED;
+}
+
+bool frame_file_exists(const char* path) {
+  errno = 0;
+  FILE* file = fopen(path, "rb");
+  if (file != nullptr) {
+    fclose(file);
+    return true;
+  }
+  return !missing_error(errno);
+}
+
+const char* frame_file_reason(FrameFileStatus status, const FrameFile* frame) {
+  if (status == FRAME_UNDECODABLE) return lodepng_error_text(frame->decoder_error);
+  return strerror(frame->error_number);
+}

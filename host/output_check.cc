@@ -1,0 +1,34 @@
+#include "output_check.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdint>
+
+#include "frame_pattern.h"
+
+namespace {
+
+constexpr int32_t MAX_FRAME_NUMBER = 65535;
+
+}  // namespace
+
+std::string output_conflict(const std::string& pattern, const std::string& output) {
+  struct stat out;
+  bool exists = stat(output.c_str(), &out) == 0;
+  if (exists && S_ISDIR(out.st_mode)) return "it is a directory";
+  if (pattern_produces(pattern, output)) return "the input pattern names it";
+  if (!exists) return "";
+  bool numbered = pattern.find('X') != std::string::npos;
+  for (int32_t number = 0; number <= MAX_FRAME_NUMBER; ++number) {
+    std::string frame = expand_x_pattern(pattern, number);
+    struct stat in;
+    if (stat(frame.c_str(), &in) != 0) {
+      if (errno == ENOENT || errno == ENOTDIR) break;
+      continue;
+    }
+    if (in.st_dev == out.st_dev && in.st_ino == out.st_ino) return "it is the frame " + frame;
+    if (!numbered) break;
+  }
+  return "";
+}
