@@ -32,6 +32,8 @@ std::string decoder_error_text(uint32_t code) {
       return "cannot open the file";
     case 83:
       return "the PNG decoder ran out of module memory";
+    case 109:
+      return "not a valid PNG file: its image data inflates to more than its header allows";
     case PNG_TOO_LARGE:
       return "the picture is larger than the animation's frames can be";
     default:

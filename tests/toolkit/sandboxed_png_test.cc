@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include "e2e_support.h"
+#include "png_bomb.h"
 
 extern "C" {
 #include "lodepng.h"
@@ -79,6 +80,7 @@ TEST(SandboxedPng, RefusesWhatItCannotDecode) {
   TempDir dir;
   e2e::write_png(dir.file("wide.png"), e2e::Image(1024, 4, e2e::kRed));
   e2e::write_file(dir.file("junk.png"), {'n', 'o', 't', ' ', 'a', ' ', 'p', 'n', 'g', '!'});
+  e2e::write_file(dir.file("bomb.png"), make_png_bomb(PngBombHeader(), 64u << 20));
   struct Case {
     std::string path;
     std::string error;
@@ -87,6 +89,9 @@ TEST(SandboxedPng, RefusesWhatItCannotDecode) {
       {dir.file("wide.png"), ": the picture is larger than the animation's frames can be"},
       {dir.file("junk.png"), ": not a valid PNG file: PNG file is smaller than a PNG header"},
       {dir.file("missing.png"), ": cannot open the file"},
+      // a 4x4 header over 64 MiB of image data: cut off at 68 bytes
+      {dir.file("bomb.png"),
+       ": not a valid PNG file: its image data inflates to more than its header allows"},
   };
   SandboxedPngDecoder decoder;
   for (const Case& c : cases) {

@@ -3,6 +3,7 @@
 #include <stdint.h>
 #include <stdlib.h>
 
+#include "png_bounded_decode.h"
 #include "png_decoder.h"
 
 // Result codes beside lodepng's own (which are below 100).
@@ -17,8 +18,10 @@ struct DecodedPng {
 
 // Decodes the PNG file at `path` to 8-bit RGBA. Pictures wider or higher
 // than `max_side` pixels are refused from their header, before any pixel
-// memory is taken. Fills `result` and returns 0, or lodepng's error code,
-// or PNG_TOO_LARGE. The host frees the pixels with the allocator's free.
+// memory is taken, and image data that inflates past the size the header
+// implies is cut off there (lodepng's error 109). Fills `result` and returns
+// 0, or lodepng's error code, or PNG_TOO_LARGE. The host frees the pixels
+// with the allocator's free.
 extern "C" __attribute__((export_name("d"))) uint32_t decode_png(const char* path,
                                                                  DecodedPng* result,
                                                                  uint32_t max_side) {
@@ -37,7 +40,7 @@ extern "C" __attribute__((export_name("d"))) uint32_t decode_png(const char* pat
   }
   if (error == 0 && (width > max_side || height > max_side)) error = PNG_TOO_LARGE;
   unsigned char* pixels = nullptr;
-  if (error == 0) error = lodepng_decode32(&pixels, &width, &height, file, file_size);
+  if (error == 0) error = decode_png_rgba(&pixels, &width, &height, file, file_size);
   free(file);
   if (error != 0) {
     free(pixels);
