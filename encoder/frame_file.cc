@@ -5,6 +5,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "png_bounded_decode.h"
 #include "png_decoder.h"
 
 namespace {
@@ -63,14 +64,9 @@ FrameFileStatus load_frame_file(const char* path, FrameFile* frame) {
   fclose(file);
   if (!read) return FRAME_UNREADABLE;
 
-  unsigned error = lodepng_decode32(&frame->pixels, &frame->width, &frame->height, png, png_size);
+  unsigned error = decode_png_rgba(&frame->pixels, &frame->width, &frame->height, png, png_size);
   free(png);
   if (error != 0) {
-    // whatever the decoder filled in before it stopped is dropped
-    free(frame->pixels);
-    frame->pixels = nullptr;
-    frame->width = 0;
-    frame->height = 0;
     frame->decoder_error = error;
     return FRAME_UNDECODABLE;
   }
