@@ -80,6 +80,21 @@ TEST(EncodeCommand, DefaultsToTwentyFpsAndOpaqueRecords) {
   EXPECT_TRUE(e2e::same_bytes(read_file(dir.file("out.velt")), expected));
 }
 
+TEST(EncodeFlagsProgram, TakesOnlyTheTextsZeroToThreeForFlags) {
+  TempDir dir;
+  std::string pattern = e2e::write_sequence(dir, "seq", {Image(4, 4, e2e::kRed)});
+  std::string out = dir.file("out.velt");
+  // strict: another spelling of a valid value is refused with the rest
+  for (const char* flags : {"7", "4", "-1", "255", "x", "", "+1", " 1", "1 ", "01", "1x", "0x1"}) {
+    e2e::RunResult run = e2e::run_encode_flags({pattern, out, "20", flags});
+    EXPECT_EQ(run.exit_status, 1) << "'" << flags << "'";
+    EXPECT_EQ(run.err, std::string("velt-encode-flags: flags must be 0, 1, 2 or 3, not '") +
+                           flags + "'\n");
+    EXPECT_EQ(run.out, "") << "refused before the run starts";
+    EXPECT_FALSE(e2e::file_exists(out)) << "'" << flags << "'";
+  }
+}
+
 TEST(EncodeCommand, TakesADirectoryInNaturalOrder) {
   TempDir frames;
   e2e::write_png(frames.file("frame1.png"), Image(4, 4, e2e::kRed));
