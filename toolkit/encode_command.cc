@@ -37,6 +37,8 @@ const char kHelp[] =
     "    the first of the numbers 0 to 4 that exists up to the first gap\n"
     "  a directory: its .png files in natural order (frame2 before frame10)\n"
     "Every frame has the first frame's size, a multiple of 4 below 1024 each way.\n"
+    "A frame path that exists but is not a regular file, or cannot be looked at,\n"
+    "is an error rather than the end of the frames; so are more than 65535 frames.\n"
     "\n"
     "Options:\n"
     "  --fps N       whole frames per second, 1 to 64: the rates a reader can\n"

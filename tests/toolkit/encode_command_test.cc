@@ -1,6 +1,7 @@
 // velt encode end to end: the files it writes against velt-encode-flags,
 // frame order, the temporary links, progress and failures.
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -201,6 +202,36 @@ TEST(EncodeCommand, RemovesItsTemporaryLinksWhenTerminated) {
   EXPECT_EQ(list_directory(tmp.path()), std::vector<std::string>{});
 }
 
+// A VELT file counts at most 65535 frames; a longer sequence is refused before
+// the module runs rather than cut short.
+TEST(EncodeCommand, RefusesMoreFramesThanAFileHoldsInEveryForm) {
+  TempDir dir;
+  e2e::write_png(dir.file("one.png"), Image(4, 4, e2e::kRed));
+  std::string many = dir.file("many");
+  ASSERT_EQ(mkdir(many.c_str(), 0700), 0);
+  for (int n = 0; n <= 65535; ++n) {
+    std::string link = many + "/f_" + std::to_string(n) + ".png";
+    ASSERT_EQ(symlink(dir.file("one.png").c_str(), link.c_str()), 0) << link;
+  }
+  const std::string after_last = "frame " + many + "/f_65535.png exists";
+  struct Case {
+    std::string input;
+    std::string detail;
+  };
+  const Case cases[] = {
+      {many + "/f_X.png", after_last},
+      {many + "/f_%d.png", after_last},
+      {many, "65536 PNG files"},
+  };
+  for (const Case& c : cases) {
+    e2e::RunResult run = run_velt({"encode", c.input, dir.file("o.velt")});
+    EXPECT_EQ(run.exit_status, 1);
+    EXPECT_EQ(run.err, "velt: " + c.input + ": more than the 65535 frames a VELT file holds (" +
+                           c.detail + ")\n");
+    EXPECT_FALSE(e2e::file_exists(dir.file("o.velt")));
+  }
+}
+
 TEST(EncodeCommand, DrawsProgressOnlyOnATerminal) {
   TempDir dir;
   std::vector<Image> frames = varied_frames();
@@ -224,6 +255,8 @@ TEST(EncodeCommand, FailuresAreOneLineOnStandardError) {
   e2e::write_png(dir.file("a_0.png"), Image(8, 8, e2e::kRed));
   e2e::write_file(dir.file("a_1.png"), {'n', 'o', 't', ' ', 'p', 'n', 'g'});
   e2e::write_png(dir.file("b_0.png"), Image(6, 8, e2e::kRed));
+  e2e::write_png(dir.file("c_0.png"), Image(8, 8, e2e::kRed));
+  mkdir(dir.file("c_1.png").c_str(), 0700);
   std::string out = dir.file("o.velt");
   struct Case {
     std::vector<std::string> args;
@@ -249,6 +282,9 @@ TEST(EncodeCommand, FailuresAreOneLineOnStandardError) {
        1,
        "velt: encode: cannot decode frame " + dir.file("a_1.png") +
            ": PNG file is smaller than a PNG header\n"},
+      {{"encode", dir.file("c_X.png"), out},
+       1,
+       "velt: " + dir.file("c_1.png") + ": not a regular file\n"},
       {{"encode", dir.file("b_X.png"), out},
        1,
        "velt: encode: the width and height must be divisible by 4\n"},
