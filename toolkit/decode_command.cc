@@ -18,7 +18,8 @@ const char kHelp[] =
     "Writes the animation's frames 0 to N-1 as RGBA PNG files (8 bits a\n"
     "channel). OUT_PATTERN names them: every X stands for the frame number\n"
     "(out/frame_X.png), or one %d or %0Nd does (out/%04d.png). The file is\n"
-    "checked whole before anything is written.\n"
+    "checked whole before anything is written. Each PNG file appears whole or\n"
+    "not at all: a failed write leaves what the path held before.\n"
     "\n"
     "Options:\n";
 
