@@ -46,6 +46,8 @@ bool VeltFile::open(const std::string& path, BlockMode mode, std::string* error)
     ::close(fd);
     return false;
   }
+  device_ = st.st_dev;
+  inode_ = st.st_ino;
   int read_error = read_to_end(fd, &bytes_);
   ::close(fd);
   if (read_error != 0) {
@@ -59,6 +61,11 @@ bool VeltFile::open(const std::string& path, BlockMode mode, std::string* error)
     return false;
   }
   return true;
+}
+
+bool VeltFile::names_this_file(const std::string& path) const {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 && st.st_dev == device_ && st.st_ino == inode_;
 }
 
 int reading_mode_option(const ParsedArguments& parsed, const std::string& command,

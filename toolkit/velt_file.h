@@ -3,6 +3,8 @@
 #ifndef VELT_TOOLKIT_VELT_FILE_H
 #define VELT_TOOLKIT_VELT_FILE_H
 
+#include <sys/types.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -26,6 +28,9 @@ class VeltFile {
   const uint8_t* data() const { return bytes_.empty() ? kNoBytes : bytes_.data(); }
   size_t size() const { return bytes_.size(); }
   const VeltLayout& layout() const { return layout_; }
+  // True when `path` names the file that was opened (the same device and
+  // inode, whatever the spelling or links on the way).
+  bool names_this_file(const std::string& path) const;
 
  private:
   // where an empty file's bytes "are": nothing is read from an empty file
@@ -33,6 +38,8 @@ class VeltFile {
 
   std::vector<uint8_t> bytes_;
   VeltLayout layout_;
+  dev_t device_ = 0;
+  ino_t inode_ = 0;
 };
 
 // The mode for a file whose header marks non-zero flags: from --mode, or from

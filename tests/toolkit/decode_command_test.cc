@@ -207,6 +207,45 @@ TEST(DecodeCommand, AFailedWriteIsReportedAndLeavesNoTemporaryFile) {
   }
 }
 
+// Writing a frame over the file being decoded would destroy it mid-run; such a
+// pattern is refused before anything is written, however it names the file.
+TEST(DecodeCommand, RefusesAnOutputPatternThatNamesTheInput) {
+  TempDir dir;
+  std::string input = dir.file("0.velt");
+  ASSERT_EQ(e2e::run_encode_flags(
+                {e2e::write_sequence(dir, "src", primary_frames()), input, "20", "0"})
+                .exit_status,
+            0);
+  const Bytes original = e2e::read_file(input);
+  ASSERT_EQ(link(input.c_str(), dir.file("hard_2.png").c_str()), 0);
+  ASSERT_EQ(symlink(input.c_str(), dir.file("soft_4.png").c_str()), 0);
+  const std::vector<std::string> names_before = list_directory(dir.path());
+  struct Case {
+    std::string out_pattern;
+    int frame;
+    const char* why;
+  };
+  const Case cases[] = {
+      {dir.file("X.velt"), 0, "the same text"},
+      {dir.path() + "/./%d.velt", 0, "another spelling of the path"},
+      {dir.file("hard_X.png"), 2, "a hard link"},
+      {dir.file("soft_X.png"), 4, "a symbolic link, for the last frame"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.why);
+    e2e::RunResult run = run_velt({"decode", input, c.out_pattern});
+    EXPECT_EQ(run.exit_status, 1);
+    EXPECT_EQ(run.err, "velt: decode: OUT_PATTERN names the input file " + input + " (frame " +
+                           std::to_string(c.frame) + ")\n");
+    EXPECT_TRUE(e2e::same_bytes(e2e::read_file(input), original));
+    EXPECT_EQ(list_directory(dir.path()).size(), names_before.size()) << "nothing written";
+  }
+  // frame 5 would be the closing record, which decode never writes
+  ASSERT_EQ(link(input.c_str(), dir.file("far_5.png").c_str()), 0);
+  EXPECT_EQ(run_velt({"decode", input, dir.file("far_X.png")}).exit_status, 0);
+  EXPECT_TRUE(e2e::same_bytes(e2e::read_file(input), original));
+}
+
 TEST(DecodeCommand, CommandLineMistakes) {
   TempDir dir;
   struct Case {
