@@ -2,6 +2,8 @@
 // from the records before it as a player does.
 #include <cstdio>
 #include <functional>
+#include <optional>
+#include <string>
 
 #include "command_line.h"
 #include "commands.h"
@@ -18,7 +20,9 @@ const char kHelp[] =
     "Writes the animation's frames 0 to N-1 as RGBA PNG files (8 bits a\n"
     "channel). OUT_PATTERN names them: every X stands for the frame number\n"
     "(out/frame_X.png), or one %d or %0Nd does (out/%04d.png). The file is\n"
-    "checked whole before anything is written.\n"
+    "checked whole before anything is written. Each PNG file appears whole or\n"
+    "not at all: a failed write leaves what the path held before. A pattern\n"
+    "that names the file itself for some frame is refused.\n"
     "\n"
     "Options:\n";
 
@@ -46,6 +50,21 @@ bool output_namer(const std::string& pattern, std::function<std::string(int32_t)
   return true;
 }
 
+// Refuses, before anything is written, an output pattern that names the
+// input file for one of the frames: writing that frame would replace the file
+// being decoded. Returns the exit status then, or nothing.
+std::optional<int> refuse_output_over_input(const std::string& input, const VeltFile& file,
+                                            const std::function<std::string(int32_t)>& name_of) {
+  for (int32_t frame = 0; frame < static_cast<int32_t>(file.layout().header.frame_count);
+       ++frame) {
+    std::string name = name_of(frame);
+    if (name == input || file.names_this_file(name))
+      return report_failure("decode: OUT_PATTERN names the input file " + input + " (frame " +
+                            std::to_string(frame) + ")");
+  }
+  return std::nullopt;
+}
+
 }  // namespace
 
 int run_decode_command(const std::vector<std::string>& args) {
@@ -57,6 +76,8 @@ int run_decode_command(const std::vector<std::string>& args) {
     return report_usage_error("decode", error);
   VeltFile file;
   if (std::optional<int> done = open_file_argument(parsed, "decode", false, &file)) return *done;
+  if (std::optional<int> done = refuse_output_over_input(parsed.positional[0], file, name_of))
+    return *done;
   const VeltLayout& layout = file.layout();
   std::vector<uint8_t> picture;
   for (size_t frame = 0; frame < layout.header.frame_count; ++frame) {

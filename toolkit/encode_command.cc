@@ -20,9 +20,9 @@
 namespace {
 
 constexpr long DEFAULT_FPS = 20;
-// The header keeps 2 * fps - 1 in a byte, or in seven bits when any flag is set.
-constexpr long MAX_FPS = 128;
-constexpr long MAX_FPS_WITH_FLAGS = 64;
+// The header keeps 2 * fps - 1 in a byte whose bit 7 also marks that flags were
+// set, so a reader tells the rate apart from the mark only up to 64 fps.
+constexpr long MAX_FPS = 64;
 
 const char kHelp[] =
     "Usage: velt encode INPUT OUT.velt [--fps N] [--mode MODE] [--quiet]\n"
@@ -37,10 +37,12 @@ const char kHelp[] =
     "    the first of the numbers 0 to 4 that exists up to the first gap\n"
     "  a directory: its .png files in natural order (frame2 before frame10)\n"
     "Every frame has the first frame's size, a multiple of 4 below 1024 each way.\n"
+    "A frame path that exists but is not a regular file, or cannot be looked at,\n"
+    "is an error rather than the end of the frames; so are more than 65535 frames.\n"
     "\n"
     "Options:\n"
-    "  --fps N       frames per second, 1 to 128 (1 to 64 for modes other than\n"
-    "                opaque, whose header keeps seven bits of the rate); default 20\n"
+    "  --fps N       whole frames per second, 1 to 64: the rates a reader can\n"
+    "                tell from the header; default 20\n"
     "  --mode MODE   block records:\n"
     "                  opaque    8 bytes, four colours (default)\n"
     "                  alpha     8 bytes, pixels with alpha below 128 transparent\n"
@@ -102,12 +104,11 @@ int read_settings(const ParsedArguments& parsed, long* fps, BlockMode* mode) {
     return report_usage_error(
         "encode", "unknown mode '" + mode_name + "': use opaque, alpha, opaque12 or alpha12");
   *mode = *named;
-  long max_fps = *mode == MODE_OPAQUE ? MAX_FPS : MAX_FPS_WITH_FLAGS;
-  std::optional<long> parsed_fps =
-      parse_number(parsed.value_or("fps", std::to_string(DEFAULT_FPS)), 1, max_fps);
+  std::string fps_text = parsed.value_or("fps", std::to_string(DEFAULT_FPS));
+  std::optional<long> parsed_fps = parse_number(fps_text, 1, MAX_FPS);
   if (!parsed_fps)
     return report_usage_error("encode", "--fps takes a whole number from 1 to " +
-                                            std::to_string(max_fps) + " in mode " + mode_name);
+                                            std::to_string(MAX_FPS) + ", not '" + fps_text + "'");
   *fps = *parsed_fps;
   return EXIT_OK;
 }

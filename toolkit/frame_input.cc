@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
+#include <cstring>
 
 namespace {
 
@@ -12,9 +14,37 @@ namespace {
 // such patterns look for it: the first of 0..4 that exists.
 constexpr int32_t LAST_FIRST_NUMBER = 4;
 
-bool is_regular_file(const std::string& path) {
+// What a frame path is to a sequence: a frame, the gap that ends it, or a
+// name that exists but cannot be a frame.
+enum class FrameLookup { FRAME, MISSING, UNREADABLE };
+
+// Looks `path` up; for UNREADABLE sets `error` to "PATH: reason". Only a name
+// that does not exist is missing: a directory, a FIFO, a device, a link that
+// leads nowhere or a path the system will not look into is an error, so that
+// no frame after it is dropped unnoticed.
+FrameLookup look_up_frame(const std::string& path, std::string* error) {
   struct stat st;
-  return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+  if (stat(path.c_str(), &st) != 0) {
+    int reason = errno;
+    if (reason == ENOENT && lstat(path.c_str(), &st) == 0) {
+      *error = path + ": a symbolic link to a missing file";
+      return FrameLookup::UNREADABLE;
+    }
+    if (reason == ENOENT || reason == ENOTDIR) return FrameLookup::MISSING;
+    *error = path + ": " + std::strerror(reason);
+    return FrameLookup::UNREADABLE;
+  }
+  if (!S_ISREG(st.st_mode)) {
+    *error = path + ": not a regular file";
+    return FrameLookup::UNREADABLE;
+  }
+  return FrameLookup::FRAME;
+}
+
+std::string too_many_frames(const std::string& input, int32_t max_frames,
+                            const std::string& detail) {
+  return input + ": more than the " + std::to_string(max_frames) + " frames a VELT file holds (" +
+         detail + ")";
 }
 
 bool is_directory(const std::string& path) {
@@ -32,47 +62,58 @@ bool has_png_extension(const std::string& name) {
   return tail == ".png";
 }
 
-// Frames `first`, first + 1, ... of `path_of` while they exist, at most
-// MAX_INPUT_FRAMES in all.
+// Frames `first`, first + 1, ... of `path_of` up to the first missing one.
+// Returns false with `error` set when one of them exists but cannot be a
+// frame, or when more than `max_frames` exist.
 template <typename PathOf>
-std::vector<std::string> consecutive_frames(int32_t first, PathOf path_of) {
-  std::vector<std::string> frames;
-  for (int32_t n = first; frames.size() < size_t{MAX_INPUT_FRAMES}; ++n) {
+bool consecutive_frames(const std::string& input, int32_t first, int32_t max_frames, PathOf path_of,
+                        std::vector<std::string>* frames, std::string* error) {
+  frames->clear();
+  for (int32_t n = first;; ++n) {
     std::string path = path_of(n);
-    if (!is_regular_file(path)) break;
-    frames.push_back(path);
+    FrameLookup found = look_up_frame(path, error);
+    if (found == FrameLookup::MISSING) return true;
+    if (frames->size() == static_cast<size_t>(max_frames)) {
+      *error = too_many_frames(input, max_frames, "frame " + path + " exists");
+      return false;
+    }
+    if (found == FrameLookup::UNREADABLE) return false;
+    frames->push_back(path);
   }
-  return frames;
 }
 
-bool resolve_directory(const std::string& input, FrameInput* resolved, std::string* error) {
+bool resolve_directory(const std::string& input, int32_t max_frames, FrameInput* resolved,
+                       std::string* error) {
   DIR* dir = opendir(input.c_str());
   if (dir == nullptr) {
-    *error = input + ": cannot read the directory";
+    *error = input + ": cannot read the directory: " + std::strerror(errno);
     return false;
   }
   std::vector<std::string> names;
   while (const dirent* entry = readdir(dir)) {
     std::string name = entry->d_name;
-    if (name[0] == '.' || !has_png_extension(name)) continue;
-    std::string path = input + (input.back() == '/' ? "" : "/") + name;
-    if (is_regular_file(path)) names.push_back(name);
+    if (name[0] != '.' && has_png_extension(name)) names.push_back(name);
   }
   closedir(dir);
   if (names.empty()) {
     *error = input + ": no PNG files in the directory";
     return false;
   }
-  if (names.size() > size_t{MAX_INPUT_FRAMES}) {
-    *error = input + ": " + std::to_string(names.size()) + " PNG files, more than the " +
-             std::to_string(MAX_INPUT_FRAMES) + " frames a VELT file holds";
+  if (names.size() > static_cast<size_t>(max_frames)) {
+    *error = too_many_frames(input, max_frames, std::to_string(names.size()) + " PNG files");
     return false;
   }
   std::sort(names.begin(), names.end(), natural_less);
   resolved->kind = FrameInputKind::DIRECTORY;
   resolved->frames.clear();
-  for (const std::string& name : names)
-    resolved->frames.push_back(input + (input.back() == '/' ? "" : "/") + name);
+  for (const std::string& name : names) {
+    std::string path = input + (input.back() == '/' ? "" : "/") + name;
+    // a listed name that is no frame is refused, not skipped: it was meant as one
+    FrameLookup found = look_up_frame(path, error);
+    if (found == FrameLookup::MISSING) *error = path + ": " + std::strerror(ENOENT);
+    if (found != FrameLookup::FRAME) return false;
+    resolved->frames.push_back(path);
+  }
   return true;
 }
 
@@ -168,22 +209,22 @@ bool natural_less(const std::string& a, const std::string& b) {
   return a < b;
 }
 
-bool resolve_frame_input(const std::string& input, FrameInput* resolved, std::string* error) {
+bool resolve_frame_input(const std::string& input, FrameInput* resolved, std::string* error,
+                         int32_t max_frames) {
   error->clear();
   if (input.empty()) {
     *error = "the input is empty";
     return false;
   }
-  if (is_directory(input)) return resolve_directory(input, resolved, error);
+  if (is_directory(input)) return resolve_directory(input, max_frames, resolved, error);
 
   PrintfPattern pattern;
   if (parse_printf_pattern(input, &pattern, error)) {
+    resolved->kind = FrameInputKind::PRINTF_PATTERN;
+    auto path_of = [&](int32_t n) { return format_printf_pattern(pattern, n); };
     for (int32_t first = 0; first <= LAST_FIRST_NUMBER; ++first) {
-      if (!is_regular_file(format_printf_pattern(pattern, first))) continue;
-      resolved->kind = FrameInputKind::PRINTF_PATTERN;
-      resolved->frames =
-          consecutive_frames(first, [&](int32_t n) { return format_printf_pattern(pattern, n); });
-      return true;
+      if (look_up_frame(path_of(first), error) == FrameLookup::MISSING) continue;
+      return consecutive_frames(input, first, max_frames, path_of, &resolved->frames, error);
     }
     *error = input + ": no frame numbered 0 to " + std::to_string(LAST_FIRST_NUMBER);
     return false;
@@ -191,16 +232,18 @@ bool resolve_frame_input(const std::string& input, FrameInput* resolved, std::st
   if (!error->empty()) return false;
 
   resolved->kind = FrameInputKind::X_PATTERN;
-  bool numbered = input.find('X') != std::string::npos;
-  if (!numbered) {
+  if (input.find('X') == std::string::npos) {
     resolved->frames.clear();
-    if (is_regular_file(input)) resolved->frames.push_back(input);
-  } else {
-    resolved->frames = consecutive_frames(0, [&](int32_t n) { return expand_x_pattern(input, n); });
+    FrameLookup found = look_up_frame(input, error);
+    if (found == FrameLookup::MISSING) *error = input + ": no such file";
+    if (found != FrameLookup::FRAME) return false;
+    resolved->frames.push_back(input);
+    return true;
   }
+  auto path_of = [&](int32_t n) { return expand_x_pattern(input, n); };
+  if (!consecutive_frames(input, 0, max_frames, path_of, &resolved->frames, error)) return false;
   if (resolved->frames.empty()) {
-    *error =
-        numbered ? expand_x_pattern(input, 0) + ": no such frame file" : input + ": no such file";
+    *error = path_of(0) + ": no such frame file";
     return false;
   }
   return true;

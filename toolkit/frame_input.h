@@ -42,10 +42,14 @@ bool natural_less(const std::string& a, const std::string& b);
 
 // Finds the frames of `input`: a directory gives its *.png files (any case
 // of the extension, hidden files left out) in natural order; a printf
-// pattern its frames from the first of 0..4 that exists up to the first gap;
-// anything else is an 'X' pattern, whose frames run from 0 up to the first
-// gap (a pattern without 'X' names one frame). Returns false with `error`
-// when no frame is found or the input is malformed.
-bool resolve_frame_input(const std::string& input, FrameInput* resolved, std::string* error);
+// pattern its frames from the first of 0..4 that exists up to the first
+// missing one; anything else is an 'X' pattern, whose frames run from 0 up to
+// the first missing one (a pattern without 'X' names one frame). Only a name
+// that does not exist ends a sequence. Returns false with a one-line `error`
+// when no frame is found, the input is malformed, a frame path exists but is
+// not a regular file or cannot be looked at ("PATH: not a regular file",
+// "PATH: Permission denied"), or more than `max_frames` frames exist.
+bool resolve_frame_input(const std::string& input, FrameInput* resolved, std::string* error,
+                         int32_t max_frames = MAX_INPUT_FRAMES);
 
 #endif

@@ -3,33 +3,17 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <csignal>
 #include <cstdlib>
 #include <cstring>
 
 #include "frame_input.h"
+#include "interrupt_cleanup.h"
 
 namespace {
 
 // Longest base for the directory: the links' paths must stay well inside the
 // encoder's 255 bytes.
 constexpr size_t MAX_TEMP_BASE = 128;
-
-// What the signal handler removes: plain arrays built before the handler is
-// installed and left alone until it is taken away again, since a handler may
-// only make async-signal-safe calls.
-const char* const* cleanup_links = nullptr;
-size_t cleanup_count = 0;
-const char* cleanup_directory = nullptr;
-struct sigaction previous_int, previous_term;
-
-void remove_on_signal(int signal_number) {
-  for (size_t i = 0; i < cleanup_count; ++i) unlink(cleanup_links[i]);
-  if (cleanup_directory != nullptr) rmdir(cleanup_directory);
-  // end as the signal would have ended the program
-  std::signal(signal_number, SIG_DFL);
-  raise(signal_number);
-}
 
 std::string temp_base() {
   const char* base = std::getenv("TMPDIR");
@@ -79,24 +63,24 @@ bool make_directory(std::string* directory, std::string* error) {
 FrameLinks::~FrameLinks() { remove(); }
 
 bool FrameLinks::create(const std::vector<std::string>& frames, std::string* error) {
-  if (!make_directory(&directory_, error)) return false;
+  {
+    // no signal between making the directory and registering it
+    InterruptsHeld held;
+    if (!make_directory(&directory_, error)) return false;
+    // one entry for the directory and every link in it: a run may link far
+    // more frames than the table holds paths
+    if (!remove_with_entries_on_interrupt(directory_.c_str())) {
+      *error = "cannot register " + directory_ + " for removal on interrupt";
+      rmdir(directory_.c_str());
+      directory_.clear();
+      return false;
+    }
+  }
   pattern_ = directory_ + "/X.png";
   for (size_t i = 0; i < frames.size(); ++i) {
     links_.push_back(expand_x_pattern(pattern_, static_cast<int32_t>(i)));
     sources_.push_back(frames[i]);
   }
-
-  static std::vector<const char*> link_names;
-  link_names.clear();
-  for (const std::string& link : links_) link_names.push_back(link.c_str());
-  cleanup_links = link_names.data();
-  cleanup_count = link_names.size();
-  cleanup_directory = directory_.c_str();
-  struct sigaction action {};
-  action.sa_handler = remove_on_signal;
-  sigemptyset(&action.sa_mask);
-  sigaction(SIGINT, &action, &previous_int);
-  sigaction(SIGTERM, &action, &previous_term);
 
   for (size_t i = 0; i < links_.size(); ++i) {
     if (symlink(absolute(sources_[i]).c_str(), links_[i].c_str()) != 0) {
@@ -117,12 +101,11 @@ std::string FrameLinks::source_of(const std::string& path) const {
 void FrameLinks::remove() {
   if (directory_.empty()) return;
   for (const std::string& link : links_) unlink(link.c_str());
-  rmdir(directory_.c_str());
-  sigaction(SIGINT, &previous_int, nullptr);
-  sigaction(SIGTERM, &previous_term, nullptr);
-  cleanup_links = nullptr;
-  cleanup_count = 0;
-  cleanup_directory = nullptr;
+  {
+    InterruptsHeld held;
+    rmdir(directory_.c_str());
+    keep_on_interrupt(directory_.c_str());
+  }
   directory_.clear();
   pattern_.clear();
   links_.clear();

@@ -1,8 +1,9 @@
 // A private temporary directory of symbolic links 0.png, 1.png, ... to a
 // list of frame files, so that frames of any name reach the encoder module
 // under an 'X' pattern it can expand. The links and the directory are
-// removed when the object goes, and also when SIGINT or SIGTERM ends the
-// program while it exists.
+// removed when the object goes, and also when SIGINT, SIGTERM or SIGHUP ends
+// the program while it exists (through interrupt_cleanup.h, whose handler
+// then exits with status 128 + the signal's number).
 #ifndef VELT_TOOLKIT_FRAME_LINKS_H
 #define VELT_TOOLKIT_FRAME_LINKS_H
 
@@ -18,8 +19,7 @@ class FrameLinks {
 
   // Makes the directory (under $TMPDIR when that is short and free of 'X',
   // else /tmp) and one link per frame, in order. Returns false with `error`
-  // set, having removed whatever it made, when that fails. Only one set of
-  // links may exist at a time.
+  // set, having removed whatever it made, when that fails.
   bool create(const std::vector<std::string>& frames, std::string* error);
 
   // The 'X' pattern that names the links; empty before create().

@@ -1,5 +1,6 @@
 // velt: one command for VELT animations, with subcommands to encode frames,
 // look inside a file, get its frames back and measure its quality.
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -55,6 +56,9 @@ int main(int argc, char** argv) {
     std::printf("velt %s\n", VELT_VERSION);
     return EXIT_OK;
   }
+  // a file that outgrows the size limit is a write that fails with a reason
+  // to report, not a death that leaves a temporary file behind
+  std::signal(SIGXFSZ, SIG_IGN);
   std::vector<std::string> args(argv + 2, argv + argc);
   for (const Command& command : kCommands)
     if (first == command.name) return command.run(args);

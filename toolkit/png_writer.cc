@@ -1,10 +1,40 @@
 #include "png_writer.h"
 
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
+
+#include "atomic_file.h"
 
 extern "C" {
 #include "lodepng.h"
 }
+
+namespace {
+
+// Writes `size` bytes to `path` as a whole file: under a temporary name that
+// is renamed over `path` only once every byte is on disk. Returns false with
+// `reason` set, leaving `path` as it was and no temporary file behind.
+bool write_whole_file(const std::string& path, const unsigned char* bytes, size_t size,
+                      std::string* reason) {
+  AtomicFile file;
+  if (!file.open(path, reason)) return false;
+  while (size > 0) {
+    ssize_t n = write(file.fd(), bytes, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      *reason = n < 0 ? std::strerror(errno) : "the system wrote nothing";
+      return false;  // the file discards itself
+    }
+    bytes += n;
+    size -= static_cast<size_t>(n);
+  }
+  return file.commit(reason);
+}
+
+}  // namespace
 
 bool write_rgba_png(const std::string& path, const uint8_t* rgba, unsigned width, unsigned height,
                     std::string* error) {
@@ -16,10 +46,11 @@ bool write_rgba_png(const std::string& path, const uint8_t* rgba, unsigned width
   size_t size = 0;
   unsigned code = lodepng_encode(&png, &size, rgba, width, height, &state);
   lodepng_state_cleanup(&state);
-  if (code == 0) code = lodepng_save_file(png, size, path.c_str());
+  std::string reason;
+  bool written = code == 0 && write_whole_file(path, png, size, &reason);
   std::free(png);
-  if (code != 0) {
-    *error = path + ": " + (code == 79 ? "cannot write the file" : lodepng_error_text(code));
+  if (!written) {
+    *error = path + ": " + (code != 0 ? lodepng_error_text(code) : reason);
     return false;
   }
   return true;

@@ -7,7 +7,9 @@
 
 // Writes `rgba` (width x height pixels, rows from the top) to `path` as an
 // RGBA PNG of 8 bits a channel, whatever colours it holds. Returns false
-// with `error` set ("PATH: reason") on failure.
+// with `error` set ("PATH: reason") on failure. The file is written under a
+// temporary name and renamed into place whole: a failure leaves what the path
+// held before and no temporary file (a device or FIFO is written in place).
 bool write_rgba_png(const std::string& path, const uint8_t* rgba, unsigned width, unsigned height,
                     std::string* error);
 

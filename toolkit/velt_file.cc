@@ -1,10 +1,10 @@
 #include "velt_file.h"
 
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -12,14 +12,27 @@
 
 namespace {
 
-// Where an empty file's bytes "are": nothing is read from an empty file.
-const uint8_t kNoBytes[1] = {0};
+constexpr size_t READ_CHUNK = size_t{1} << 16;
+
+// Reads `fd` to its end into `bytes`. The buffer grows only as bytes arrive,
+// so neither the size the file claims nor a file that shrinks or grows while
+// it is read decides more than what was read. Returns 0 or the errno.
+int read_to_end(int fd, std::vector<uint8_t>* bytes) {
+  size_t used = 0;
+  for (;;) {
+    if (bytes->size() - used < READ_CHUNK)
+      bytes->resize(std::max(bytes->size() * 2, used + READ_CHUNK));
+    ssize_t n = read(fd, bytes->data() + used, bytes->size() - used);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return errno;
+    if (n == 0) break;
+    used += static_cast<size_t>(n);
+  }
+  bytes->resize(used);
+  return 0;
+}
 
 }  // namespace
-
-VeltFile::~VeltFile() {
-  if (mapping_ != nullptr) munmap(mapping_, size_);
-}
 
 bool VeltFile::open(const std::string& path, BlockMode mode, std::string* error) {
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -33,28 +46,26 @@ bool VeltFile::open(const std::string& path, BlockMode mode, std::string* error)
     ::close(fd);
     return false;
   }
-  size_ = static_cast<size_t>(st.st_size);
-  // mapped, not copied: a file's size alone never decides an allocation
-  if (size_ > 0) {
-    mapping_ = mmap(nullptr, size_, PROT_READ, MAP_PRIVATE, fd, 0);
-    if (mapping_ == MAP_FAILED) {
-      mapping_ = nullptr;
-      *error = path + ": cannot map the file: " + std::strerror(errno);
-      ::close(fd);
-      return false;
-    }
-    data_ = static_cast<const uint8_t*>(mapping_);
-  } else {
-    data_ = kNoBytes;
-  }
+  device_ = st.st_dev;
+  inode_ = st.st_ino;
+  int read_error = read_to_end(fd, &bytes_);
   ::close(fd);
+  if (read_error != 0) {
+    *error = path + ": " + std::strerror(read_error);
+    return false;
+  }
 
   ReadError fault;
-  if (!read_velt_layout(data_, size_, mode, &layout_, &fault)) {
+  if (!read_velt_layout(data(), size(), mode, &layout_, &fault)) {
     *error = path + ": " + fault.reason + " at offset " + std::to_string(fault.offset);
     return false;
   }
   return true;
+}
+
+bool VeltFile::names_this_file(const std::string& path) const {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 && st.st_dev == device_ && st.st_ino == inode_;
 }
 
 int reading_mode_option(const ParsedArguments& parsed, const std::string& command,

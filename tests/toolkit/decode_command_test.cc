@@ -1,6 +1,11 @@
 // velt decode end to end: frames back as RGBA PNG files, reading modes, and
 // refusal of damaged files before anything is written.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <cstdlib>
+#include <functional>
 
 #include "e2e_support.h"
 #include "velt_program.h"
@@ -136,6 +141,109 @@ TEST(DecodeCommand, RefusesDamagedFilesWithTheOffset) {
     EXPECT_NE(run.err.find(" at offset " + c.offset), std::string::npos) << run.err;
     EXPECT_EQ(list_directory(out.path()).size(), 0u);
   }
+}
+
+// Each PNG file appears whole or not at all: a failed write is one line with
+// the path and the system's reason, the path keeps what it had, and no
+// temporary file stays behind.
+TEST(DecodeCommand, AFailedWriteIsReportedAndLeavesNoTemporaryFile) {
+  TempDir dir;
+  ASSERT_EQ(e2e::run_encode_flags({e2e::write_sequence(dir, "src", primary_frames()),
+                                   dir.file("a.velt"), "20", "0"})
+                .exit_status,
+            0);
+  const Bytes kept = {'k', 'e', 'e', 'p'};
+  enum FirstFrame { NONE, WHOLE_PNG, KEPT };  // what f_0.png holds afterwards
+  struct Case {
+    const char* why;
+    std::function<void(const TempDir&)> prepare;
+    std::string out_pattern;  // within the output directory
+    size_t file_size_limit;   // 0 for none
+    std::string failing_name;
+    std::string reason;
+    std::vector<std::string> names_after;
+    FirstFrame first_frame;
+  };
+  std::vector<Case> cases = {
+      {"a device that takes no byte: frame 0 is written, frame 1 fails",
+       [](const TempDir& out) { symlink("/dev/full", out.file("f_1.png").c_str()); }, "f_X.png",
+       0, "f_1.png", "No space left on device", {"f_0.png", "f_1.png"}, WHOLE_PNG},
+      {"a file past the size limit, over an existing file",
+       [&](const TempDir& out) { e2e::write_file(out.file("f_0.png"), kept); }, "f_X.png", 40,
+       "f_0.png", "File too large", {"f_0.png"}, KEPT},
+      {"a directory in the way",
+       [](const TempDir& out) { mkdir(out.file("f_0.png").c_str(), 0700); }, "f_X.png", 0,
+       "f_0.png", "Is a directory", {"f_0.png"}, NONE},
+      {"no such directory", [](const TempDir&) {}, "none/f_X.png", 0, "none/f_0.png",
+       "No such file or directory", {}, NONE},
+  };
+  // root may write into any directory
+  if (geteuid() != 0)
+    cases.push_back({"a directory it may not write to",
+                     [&](const TempDir& out) {
+                       e2e::write_file(out.file("f_0.png"), kept);
+                       chmod(out.path().c_str(), 0500);
+                     },
+                     "f_X.png", 0, "f_0.png", "Permission denied", {"f_0.png"}, KEPT});
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.why);
+    TempDir out;
+    c.prepare(out);
+    std::vector<std::string> args = {"decode", dir.file("a.velt"), out.file(c.out_pattern)};
+    e2e::RunResult run = c.file_size_limit == 0
+                             ? run_velt(args)
+                             : toolkit_test::run_velt_with_file_size_limit(args, c.file_size_limit);
+    chmod(out.path().c_str(), 0700);
+    EXPECT_EQ(run.exit_status, 1);
+    EXPECT_EQ(run.err, "velt: " + out.file(c.failing_name) + ": " + c.reason + "\n");
+    std::vector<std::string> names = list_directory(out.path());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, c.names_after) << "no temporary file left";
+    if (c.first_frame == WHOLE_PNG) {
+      EXPECT_EQ(read_png(out.file("f_0.png")).error, 0u);
+    } else if (c.first_frame == KEPT) {
+      EXPECT_EQ(e2e::read_file(out.file("f_0.png")), kept);
+    }
+  }
+}
+
+// Writing a frame over the file being decoded would destroy it mid-run; such a
+// pattern is refused before anything is written, however it names the file.
+TEST(DecodeCommand, RefusesAnOutputPatternThatNamesTheInput) {
+  TempDir dir;
+  std::string input = dir.file("0.velt");
+  ASSERT_EQ(e2e::run_encode_flags(
+                {e2e::write_sequence(dir, "src", primary_frames()), input, "20", "0"})
+                .exit_status,
+            0);
+  const Bytes original = e2e::read_file(input);
+  ASSERT_EQ(link(input.c_str(), dir.file("hard_2.png").c_str()), 0);
+  ASSERT_EQ(symlink(input.c_str(), dir.file("soft_4.png").c_str()), 0);
+  const std::vector<std::string> names_before = list_directory(dir.path());
+  struct Case {
+    std::string out_pattern;
+    int frame;
+    const char* why;
+  };
+  const Case cases[] = {
+      {dir.file("X.velt"), 0, "the same text"},
+      {dir.path() + "/./%d.velt", 0, "another spelling of the path"},
+      {dir.file("hard_X.png"), 2, "a hard link"},
+      {dir.file("soft_X.png"), 4, "a symbolic link, for the last frame"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.why);
+    e2e::RunResult run = run_velt({"decode", input, c.out_pattern});
+    EXPECT_EQ(run.exit_status, 1);
+    EXPECT_EQ(run.err, "velt: decode: OUT_PATTERN names the input file " + input + " (frame " +
+                           std::to_string(c.frame) + ")\n");
+    EXPECT_TRUE(e2e::same_bytes(e2e::read_file(input), original));
+    EXPECT_EQ(list_directory(dir.path()).size(), names_before.size()) << "nothing written";
+  }
+  // frame 5 would be the closing record, which decode never writes
+  ASSERT_EQ(link(input.c_str(), dir.file("far_5.png").c_str()), 0);
+  EXPECT_EQ(run_velt({"decode", input, dir.file("far_X.png")}).exit_status, 0);
+  EXPECT_TRUE(e2e::same_bytes(e2e::read_file(input), original));
 }
 
 TEST(DecodeCommand, CommandLineMistakes) {

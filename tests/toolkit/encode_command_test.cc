@@ -1,10 +1,12 @@
 // velt encode end to end: the files it writes against velt-encode-flags,
 // frame order, the temporary links, progress and failures.
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cstring>
 #include <thread>
 
 #include "e2e_support.h"
@@ -80,6 +82,53 @@ TEST(EncodeCommand, DefaultsToTwentyFpsAndOpaqueRecords) {
   EXPECT_TRUE(e2e::same_bytes(read_file(dir.file("out.velt")), expected));
 }
 
+// The header keeps 2 * fps - 1, and its bit 7 also marks set flags: above 64
+// a reader would take the rate for the mark, in every mode.
+TEST(EncodeCommand, TakesOneToSixtyFourFpsInEveryMode) {
+  TempDir dir;
+  std::string pattern = e2e::write_sequence(dir, "seq", {Image(4, 4, e2e::kRed)});
+  struct Case {
+    const char* mode;
+    const char* fps;
+    int status;
+    int rate_code;  // header byte 5 when written
+  };
+  const Case cases[] = {
+      {"opaque", "1", 0, 0x01}, {"opaque", "64", 0, 0x7F}, {"alpha12", "64", 0, 0xFF},
+      {"opaque", "65", 2, 0},   {"opaque", "128", 2, 0},   {"alpha", "65", 2, 0},
+      {"opaque", "0", 2, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.mode) + " at " + c.fps);
+    std::string out = dir.file("out.velt");
+    e2e::RunResult run = run_velt({"encode", pattern, out, "--mode", c.mode, "--fps", c.fps});
+    EXPECT_EQ(run.exit_status, c.status) << run.err;
+    Bytes written = read_file(out);
+    if (c.status == 0) {
+      ASSERT_GT(written.size(), 5u);
+      EXPECT_EQ(written[5], c.rate_code);
+    } else {
+      EXPECT_TRUE(written.empty()) << "nothing written";
+    }
+    remove(out.c_str());
+  }
+}
+
+TEST(EncodeFlagsProgram, TakesOnlyTheTextsZeroToThreeForFlags) {
+  TempDir dir;
+  std::string pattern = e2e::write_sequence(dir, "seq", {Image(4, 4, e2e::kRed)});
+  std::string out = dir.file("out.velt");
+  // strict: another spelling of a valid value is refused with the rest
+  for (const char* flags : {"7", "4", "-1", "255", "x", "", "+1", " 1", "1 ", "01", "1x", "0x1"}) {
+    e2e::RunResult run = e2e::run_encode_flags({pattern, out, "20", flags});
+    EXPECT_EQ(run.exit_status, 1) << "'" << flags << "'";
+    EXPECT_EQ(run.err,
+              std::string("velt-encode-flags: flags must be 0, 1, 2 or 3, not '") + flags + "'\n");
+    EXPECT_EQ(run.out, "") << "refused before the run starts";
+    EXPECT_FALSE(e2e::file_exists(out)) << "'" << flags << "'";
+  }
+}
+
 TEST(EncodeCommand, TakesADirectoryInNaturalOrder) {
   TempDir frames;
   e2e::write_png(frames.file("frame1.png"), Image(4, 4, e2e::kRed));
@@ -115,9 +164,10 @@ TEST(EncodeCommand, RemovesItsTemporaryLinksAfterSuccessAndFailure) {
   EXPECT_EQ(list_directory(tmp.path()), std::vector<std::string>{});
 }
 
-TEST(EncodeCommand, RemovesItsTemporaryLinksWhenTerminated) {
+TEST(EncodeCommand, RemovesItsTemporaryLinksWhenInterrupted) {
   TempDir frames, tmp;
-  // noisy frames in the 12-byte mode keep the encoder busy for a while
+  // noisy frames in the 12-byte mode keep the encoder busy for a while; more
+  // links than the interrupt cleanup's table holds paths
   uint32_t seed = 1;
   for (int f = 0; f < 20; ++f) {
     Image image(64, 64, e2e::kBlack);
@@ -129,29 +179,62 @@ TEST(EncodeCommand, RemovesItsTemporaryLinksWhenTerminated) {
     e2e::write_png(frames.file("f" + std::to_string(f) + ".png"), image);
   }
   std::string out = frames.file("o.velt");
-  pid_t pid = fork();
-  ASSERT_GE(pid, 0);
-  if (pid == 0) {
-    setenv("TMPDIR", tmp.path().c_str(), 1);
-    execl(VELT_PATH, VELT_PATH, "encode", frames.path().c_str(), out.c_str(), "--mode", "opaque12",
-          static_cast<char*>(nullptr));
-    _exit(127);
+  for (int signal_number : {SIGTERM, SIGINT, SIGHUP}) {
+    SCOPED_TRACE(strsignal(signal_number));
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      setenv("TMPDIR", tmp.path().c_str(), 1);
+      execl(VELT_PATH, VELT_PATH, "encode", frames.path().c_str(), out.c_str(), "--mode",
+            "opaque12", static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    // wait for the link directory to be filled, then stop the run
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    bool linked = false;
+    while (!linked && std::chrono::steady_clock::now() < deadline) {
+      for (const std::string& name : list_directory(tmp.path()))
+        if (list_directory(tmp.file(name)).size() == 20) linked = true;
+      if (!linked) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    kill(pid, signal_number);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ASSERT_TRUE(linked) << "the links never appeared";
+    ASSERT_TRUE(WIFEXITED(status)) << "the links are removed, then the run exits";
+    EXPECT_EQ(WEXITSTATUS(status), 128 + signal_number) << "the run ended before it was stopped";
+    EXPECT_EQ(list_directory(tmp.path()), std::vector<std::string>{});
   }
-  // wait for the link directory to be filled, then stop the run
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  bool linked = false;
-  while (!linked && std::chrono::steady_clock::now() < deadline) {
-    for (const std::string& name : list_directory(tmp.path()))
-      if (list_directory(tmp.file(name)).size() == 20) linked = true;
-    if (!linked) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
+
+// A VELT file counts at most 65535 frames; a longer sequence is refused before
+// the module runs rather than cut short.
+TEST(EncodeCommand, RefusesMoreFramesThanAFileHoldsInEveryForm) {
+  TempDir dir;
+  e2e::write_png(dir.file("one.png"), Image(4, 4, e2e::kRed));
+  std::string many = dir.file("many");
+  ASSERT_EQ(mkdir(many.c_str(), 0700), 0);
+  for (int n = 0; n <= 65535; ++n) {
+    std::string link = many + "/f_" + std::to_string(n) + ".png";
+    ASSERT_EQ(symlink(dir.file("one.png").c_str(), link.c_str()), 0) << link;
   }
-  kill(pid, SIGTERM);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  ASSERT_TRUE(linked) << "the links never appeared";
-  ASSERT_TRUE(WIFSIGNALED(status)) << "the run ended before it could be stopped";
-  EXPECT_EQ(WTERMSIG(status), SIGTERM);
-  EXPECT_EQ(list_directory(tmp.path()), std::vector<std::string>{});
+  const std::string after_last = "frame " + many + "/f_65535.png exists";
+  struct Case {
+    std::string input;
+    std::string detail;
+  };
+  const Case cases[] = {
+      {many + "/f_X.png", after_last},
+      {many + "/f_%d.png", after_last},
+      {many, "65536 PNG files"},
+  };
+  for (const Case& c : cases) {
+    e2e::RunResult run = run_velt({"encode", c.input, dir.file("o.velt")});
+    EXPECT_EQ(run.exit_status, 1);
+    EXPECT_EQ(run.err, "velt: " + c.input + ": more than the 65535 frames a VELT file holds (" +
+                           c.detail + ")\n");
+    EXPECT_FALSE(e2e::file_exists(dir.file("o.velt")));
+  }
 }
 
 TEST(EncodeCommand, DrawsProgressOnlyOnATerminal) {
@@ -177,6 +260,8 @@ TEST(EncodeCommand, FailuresAreOneLineOnStandardError) {
   e2e::write_png(dir.file("a_0.png"), Image(8, 8, e2e::kRed));
   e2e::write_file(dir.file("a_1.png"), {'n', 'o', 't', ' ', 'p', 'n', 'g'});
   e2e::write_png(dir.file("b_0.png"), Image(6, 8, e2e::kRed));
+  e2e::write_png(dir.file("c_0.png"), Image(8, 8, e2e::kRed));
+  mkdir(dir.file("c_1.png").c_str(), 0700);
   std::string out = dir.file("o.velt");
   struct Case {
     std::vector<std::string> args;
@@ -191,13 +276,9 @@ TEST(EncodeCommand, FailuresAreOneLineOnStandardError) {
        2,
        "velt: encode: unknown mode 'bc1': use opaque, alpha, opaque12 or alpha12 (see 'velt encode "
        "--help')\n"},
-      {{"encode", dir.file("a_X.png"), out, "--fps", "0"},
+      {{"encode", dir.file("a_X.png"), out, "--fps", "100"},
        2,
-       "velt: encode: --fps takes a whole number from 1 to 128 in mode opaque (see 'velt encode "
-       "--help')\n"},
-      {{"encode", dir.file("a_X.png"), out, "--mode", "alpha", "--fps", "65"},
-       2,
-       "velt: encode: --fps takes a whole number from 1 to 64 in mode alpha (see 'velt encode "
+       "velt: encode: --fps takes a whole number from 1 to 64, not '100' (see 'velt encode "
        "--help')\n"},
       {{"encode", dir.file("a_X.png")},
        2,
@@ -206,6 +287,9 @@ TEST(EncodeCommand, FailuresAreOneLineOnStandardError) {
        1,
        "velt: encode: cannot decode frame " + dir.file("a_1.png") +
            ": PNG file is smaller than a PNG header\n"},
+      {{"encode", dir.file("c_X.png"), out},
+       1,
+       "velt: " + dir.file("c_1.png") + ": not a regular file\n"},
       {{"encode", dir.file("b_X.png"), out},
        1,
        "velt: encode: the width and height must be divisible by 4\n"},

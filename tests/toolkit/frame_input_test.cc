@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 
 #include "e2e_support.h"
@@ -73,10 +76,11 @@ TEST(XPattern, ExpandsEveryUpperCaseX) {
 class ResolveTest : public ::testing::Test {
  protected:
   void touch(const std::string& name) { e2e::write_file(dir_.file(name), {1}); }
-  std::vector<std::string> resolve(const std::string& input, std::string* error = nullptr) {
+  std::vector<std::string> resolve(const std::string& input, std::string* error = nullptr,
+                                   int32_t max_frames = MAX_INPUT_FRAMES) {
     FrameInput resolved;
     std::string message;
-    if (!resolve_frame_input(input, &resolved, &message)) {
+    if (!resolve_frame_input(input, &resolved, &message, max_frames)) {
       if (error) *error = message;
       return {};
     }
@@ -94,7 +98,6 @@ class ResolveTest : public ::testing::Test {
 TEST_F(ResolveTest, DirectoryTakesPngFilesInNaturalOrder) {
   for (const char* name : {"frame10.png", "frame2.png", "frame1.PNG", "notes.txt", ".hidden.png"})
     touch(name);
-  mkdir(dir_.file("sub.png").c_str(), 0700);
   EXPECT_EQ(resolve(dir_.path()), (Names{"frame1.PNG", "frame2.png", "frame10.png"}));
   EXPECT_EQ(kind_, FrameInputKind::DIRECTORY);
 }
@@ -130,12 +133,77 @@ TEST_F(ResolveTest, NothingFoundIsAnError) {
       {dir_.path(), "no PNG files"},
       {dir_.file("a_X.png"), "a_0.png: no such frame file"},
       {dir_.file("single.png"), "single.png: no such file"},
+      {dir_.file("notes.txt/X.png"), "notes.txt/0.png: no such frame file"},
       {"", "the input is empty"},
   };
   for (const Case& c : cases) {
     std::string error;
     EXPECT_TRUE(resolve(c.input, &error).empty()) << c.input;
     EXPECT_NE(error.find(c.message), std::string::npos) << c.input << " gave '" << error << "'";
+  }
+}
+
+// A name that exists but is no frame must not end a sequence as a gap does:
+// the frames after it would be left out without a word.
+TEST_F(ResolveTest, NamesThatExistButAreNoFramesAreErrors) {
+  mkdir(dir_.file("d").c_str(), 0700);
+  mkdir(dir_.file("locked").c_str(), 0700);
+  for (const char* name :
+       {"a_0.png", "a_2.png", "p_1.png", "b_0.png", "c_0.png", "d/1.png", "locked/0.png"})
+    touch(name);
+  for (const char* name : {"a_1.png", "p_0.png", "d/2.png"}) mkdir(dir_.file(name).c_str(), 0700);
+  mkfifo(dir_.file("fifo.png").c_str(), 0600);
+  symlink(dir_.file("gone.png").c_str(), dir_.file("b_1.png").c_str());
+  symlink(dir_.file("c_1.png").c_str(), dir_.file("c_1.png").c_str());
+  struct Case {
+    std::string input;
+    std::string error;
+    const char* why;
+  };
+  std::vector<Case> cases = {
+      {dir_.file("a_X.png"), dir_.file("a_1.png") + ": not a regular file", "a directory"},
+      {dir_.file("p_%d.png"), dir_.file("p_0.png") + ": not a regular file",
+       "the first of 0..4 that exists, even when it is no frame"},
+      {dir_.file("d"), dir_.file("d/2.png") + ": not a regular file", "a directory's entry"},
+      {dir_.file("fifo.png"), dir_.file("fifo.png") + ": not a regular file", "a FIFO"},
+      {dir_.file("b_X.png"), dir_.file("b_1.png") + ": a symbolic link to a missing file",
+       "a link that leads nowhere"},
+      {dir_.file("c_X.png"), dir_.file("c_1.png") + ": Too many levels of symbolic links",
+       "stat fails for another reason than a missing name"},
+  };
+  // root may look into any directory
+  if (geteuid() != 0 && chmod(dir_.file("locked").c_str(), 0) == 0)
+    cases.push_back({dir_.file("locked/X.png"), dir_.file("locked/0.png") + ": Permission denied",
+                     "a directory it may not look into"});
+  for (const Case& c : cases) {
+    std::string error;
+    EXPECT_TRUE(resolve(c.input, &error).empty()) << c.why;
+    EXPECT_EQ(error, c.error) << c.why;
+  }
+  chmod(dir_.file("locked").c_str(), 0700);
+}
+
+TEST_F(ResolveTest, MoreFramesThanTheLimitAreRefusedInEveryForm) {
+  mkdir(dir_.file("d").c_str(), 0700);
+  for (const char* name : {"a_0.png", "a_1.png", "a_2.png", "p_1.png", "p_2.png", "p_3.png",
+                           "p_4.png", "d/1.png", "d/2.png", "d/3.png", "d/4.png"})
+    touch(name);
+  EXPECT_EQ(resolve(dir_.file("a_X.png"), nullptr, 3).size(), 3u) << "as many as the limit";
+  struct Case {
+    std::string input;
+    int32_t limit;
+    std::string detail;
+  };
+  const Case cases[] = {
+      {dir_.file("a_X.png"), 2, "(frame " + dir_.file("a_2.png") + " exists)"},
+      {dir_.file("p_%d.png"), 3, "(frame " + dir_.file("p_4.png") + " exists)"},
+      {dir_.file("d"), 3, "(4 PNG files)"},
+  };
+  for (const Case& c : cases) {
+    std::string error;
+    EXPECT_TRUE(resolve(c.input, &error, c.limit).empty()) << c.input;
+    EXPECT_EQ(error, c.input + ": more than the " + std::to_string(c.limit) +
+                         " frames a VELT file holds " + c.detail);
   }
 }
 

@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <pty.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -25,6 +26,18 @@ e2e::RunResult run_velt_with_tmpdir(const std::vector<std::string>& args,
   } else {
     unsetenv("TMPDIR");
   }
+  return result;
+}
+
+e2e::RunResult run_velt_with_file_size_limit(const std::vector<std::string>& args, size_t bytes) {
+  // only the child writes files while the lower limit is in force here
+  struct rlimit saved;
+  getrlimit(RLIMIT_FSIZE, &saved);
+  struct rlimit lowered = saved;
+  lowered.rlim_cur = bytes;
+  setrlimit(RLIMIT_FSIZE, &lowered);
+  e2e::RunResult result = run_velt(args);
+  setrlimit(RLIMIT_FSIZE, &saved);
   return result;
 }
 

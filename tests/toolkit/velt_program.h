@@ -15,6 +15,9 @@ e2e::RunResult run_velt(const std::vector<std::string>& args);
 // The same with TMPDIR set to `tmpdir` for the child alone.
 e2e::RunResult run_velt_with_tmpdir(const std::vector<std::string>& args,
                                     const std::string& tmpdir);
+// The same with the size a file may grow to (RLIMIT_FSIZE) set to `bytes`
+// for the child alone.
+e2e::RunResult run_velt_with_file_size_limit(const std::vector<std::string>& args, size_t bytes);
 // velt with its standard output and error on a pseudo-terminal; `err` holds
 // everything the terminal received.
 e2e::RunResult run_velt_on_terminal(const std::vector<std::string>& args);
