@@ -165,6 +165,9 @@ int run_encode_command(const std::vector<std::string>& args) {
     std::string message =
         messages.first_message([&](const std::string& word) { return links.source_of(word); });
     if (message.empty()) message = encoder_failure_text(outcome.result);
+    // the host's own reason when it refused the output or could not put it in place
+    if (!outcome.output_kept && !outcome.output_error.empty())
+      message += ": " + outcome.output_error;
     return report_failure("encode: " + message);
   }
   return EXIT_OK;

@@ -119,19 +119,6 @@ bool resolve_directory(const std::string& input, int32_t max_frames, FrameInput*
 
 }  // namespace
 
-std::string expand_x_pattern(const std::string& pattern, int32_t number) {
-  std::string digits = std::to_string(number);
-  std::string path;
-  for (char c : pattern) {
-    if (c == 'X') {
-      path += digits;
-    } else {
-      path += c;
-    }
-  }
-  return path;
-}
-
 bool parse_printf_pattern(const std::string& text, PrintfPattern* pattern, std::string* error) {
   std::string parts[2];
   int conversions = 0;

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "frame_pattern.h"  // expand_x_pattern, as the encoder expands its pattern
+
 // The most frames one VELT file can count.
 constexpr int32_t MAX_INPUT_FRAMES = 65535;
 
@@ -18,9 +20,6 @@ struct FrameInput {
   std::vector<std::string> frames;  // the frame files found, in order
 };
 
-// Every upper-case 'X' of `pattern` replaced by `number` in decimal, as the
-// encoder expands its pattern.
-std::string expand_x_pattern(const std::string& pattern, int32_t number);
 
 // A printf-style frame pattern split at its one conversion.
 struct PrintfPattern {

@@ -63,7 +63,6 @@ TEST(Flags, RecordsAndRateCodeFollowTheFlags) {
       {"0", concat({header(0x27, 1, 3, 0), plain}), "flags 0 is the command line's plain mode"},
       {"1", concat({header(0xA7, 1, 3, 0), alpha_aware}),
        "alpha-aware mode; any flag sets bit 7 of the rate code"},
-      {"4", concat({header(0xA7, 1, 3, 0), plain}), "bits above the mode bits mark the header only"},
       {"2", concat({header(0xA7, 1, 3, 0), plain12}), "12-byte records, three-endpoint layout"},
       {"3", concat({header(0xA7, 1, 3, 0), alpha_aware12}), "12-byte records with per-pixel alpha"},
   };

@@ -292,10 +292,16 @@ TEST(EncodeCommand, FailuresAreOneLineOnStandardError) {
        "velt: " + dir.file("c_1.png") + ": not a regular file\n"},
       {{"encode", dir.file("b_X.png"), out},
        1,
-       "velt: encode: the width and height must be divisible by 4\n"},
+       "velt: encode: the width and height must be divisible by 4: " + dir.file("b_0.png") +
+           " is 6x8\n"},
       {{"encode", dir.file("a_X.png"), dir.file("missing/o.velt")},
        1,
-       "velt: encode: cannot open output file " + dir.file("missing/o.velt") + "\n"},
+       "velt: encode: cannot open output file " + dir.file("missing/o.velt") +
+           ": No such file or directory\n"},
+      {{"encode", dir.file("a_X.png"), dir.file("a_1.png")},
+       1,
+       "velt: encode: cannot open output file " + dir.file("a_1.png") +
+           ": the input pattern names it\n"},
   };
   for (const Case& c : cases) {
     e2e::RunResult run = run_velt(c.args);
