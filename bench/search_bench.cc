@@ -10,8 +10,6 @@
 // time (--toggle-collect=counted_encode).
 #include <benchmark/benchmark.h>
 
-#include <csetjmp>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -21,14 +19,11 @@
 #include "block_bench_core.h"
 #include "block_sets.h"
 #include "blockbench.h"
-
-// The translated module counts call depth; the packaged runtime library does
-// not define the counter, so each host does.
-extern "C" {
-uint32_t wasm_rt_call_stack_depth;
-}
+#include "module_host.h"
 
 namespace {
+
+VELT_PLAIN_MODULE(BlockBenchModule, blockbench);
 
 constexpr int BLOCKS_PER_SET = 64;
 constexpr double MIN_SECONDS = 0.1;
@@ -44,26 +39,15 @@ struct NativeBlocks {
 };
 NativeBlocks native;
 
-Z_blockbench_instance_t instance;
-bool instance_ready = false;
-jmp_buf trap_target;
+std::unique_ptr<ModuleHost<BlockBenchModule>> bench_module;
 
-void start_module() {
-  wasm_rt_init();
-  // the module has explicit bounds checks: a fault in the host stays a crash
-  std::signal(SIGSEGV, SIG_DFL);
-  std::signal(SIGBUS, SIG_DFL);
-  wasm_rt_set_unwind_target(&trap_target);
-  Z_blockbench_init_module();
-  Z_blockbench_instantiate(&instance);
-  instance_ready = true;
-}
+void start_module() { bench_module = std::make_unique<ModuleHost<BlockBenchModule>>(); }
+Z_blockbench_instance_t* module_instance() { return bench_module->instance(); }
 
 // A module address range checked against its memory; null when outside.
 uint8_t* module_bytes(uint32_t offset, uint64_t size) {
-  wasm_rt_memory_t* memory = Z_blockbenchZ_memory(&instance);
-  if (offset > memory->size || size > memory->size - offset) return nullptr;
-  return memory->data + offset;
+  if (!bench_module->in_memory(offset, size)) return nullptr;
+  return bench_module->memory()->data + offset;
 }
 
 // Prepares `set` for `mode` natively or in the module; the prepared count.
@@ -72,20 +56,20 @@ int load(Where where, const BlockSet& set, int mode) {
     native.count = prepare_blocks(set.rgba.data(), set.count(), mode, native.prepared);
     return native.count;
   }
-  uint8_t* blocks = module_bytes(Z_blockbenchZ_blocks(&instance), set.rgba.size());
+  uint8_t* blocks = module_bytes(Z_blockbenchZ_blocks(module_instance()), set.rgba.size());
   if (blocks == nullptr) {
     std::fprintf(stderr, "module block buffer outside its memory\n");
     std::exit(2);
   }
   std::memcpy(blocks, set.rgba.data(), set.rgba.size());
-  return static_cast<int>(Z_blockbenchZ_prepare(&instance, set.count(), mode));
+  return static_cast<int>(Z_blockbenchZ_prepare(module_instance(), set.count(), mode));
 }
 
 void encode(Where where, int mode, bool reference) {
   if (where == Where::native) {
     encode_prepared(native.prepared, native.count, mode, reference, native.records);
   } else {
-    Z_blockbenchZ_encode(&instance, mode, reference ? 1 : 0);
+    Z_blockbenchZ_encode(module_instance(), mode, reference ? 1 : 0);
   }
 }
 
@@ -93,7 +77,7 @@ std::vector<uint8_t> records(Where where, int mode, int count) {
   size_t size = static_cast<size_t>(bench_record_size(mode)) * count;
   const uint8_t* at = where == Where::native
                           ? native.records
-                          : module_bytes(Z_blockbenchZ_records(&instance), size);
+                          : module_bytes(Z_blockbenchZ_records(module_instance()), size);
   if (at == nullptr) {
     std::fprintf(stderr, "module records outside its memory\n");
     std::exit(2);
@@ -210,11 +194,12 @@ int count_once(char** args) {
 int main(int argc, char** argv) {
   if (argc == 7 && std::strcmp(argv[1], "--count") == 0) {
     if (std::strcmp(argv[2], "module") == 0) start_module();
-    if (setjmp(trap_target) != 0) {
+    int status = 0;
+    if (run_guarded([&] { status = count_once(argv + 2); }) != WASM_RT_TRAP_NONE) {
       std::fprintf(stderr, "the benchmark module trapped\n");
       return 2;
     }
-    return count_once(argv + 2);
+    return status;
   }
   benchmark::Initialize(&argc, argv);
   if (argc != 2) {
@@ -232,14 +217,17 @@ int main(int argc, char** argv) {
   }
 
   start_module();
-  if (setjmp(trap_target) != 0) {
+  // one guarded call around everything that runs module code
+  wasm_rt_trap_t trap = run_guarded([&] {
+    check_records(sets);
+    std::fflush(stdout);
+    register_benchmarks(sets);
+    benchmark::RunSpecifiedBenchmarks();
+  });
+  if (trap != WASM_RT_TRAP_NONE) {
     std::fprintf(stderr, "the benchmark module trapped\n");
     return 2;
   }
-  check_records(sets);
-  std::fflush(stdout);
-  register_benchmarks(sets);
-  benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
   return 0;
 }

@@ -96,9 +96,19 @@ void release(Image* image) {
   image->height = 0;
 }
 
-// The first failure decides the run's result; later ones only add messages.
-void fail(int32_t code) {
-  if (run.result == VELT_OK) run.result = code;
+// The first failure decides the run's result and the report's reason;
+// later ones only add messages.
+void fail(int32_t code, const char* reason = "") {
+  if (run.result != VELT_OK) return;
+  run.result = code;
+  snprintf(run.report.reason, RUN_REASON_SIZE, "%s", reason);
+}
+
+// The reason "WxH" of an image's size.
+const char* size_text(const Image& image) {
+  static char text[24];
+  snprintf(text, sizeof text, "%ux%u", image.width, image.height);
+  return text;
 }
 
 enum LoadResult {
@@ -114,7 +124,7 @@ LoadResult load_frame(int32_t number) {
   if (number > 0 && !run.pattern_has_number) return MISSING;
   if (!expand_frame_pattern(run.pattern, number, run.frame_path)) {
     puts("Error!Frame path too long.");
-    fail(VELT_ERR_READ_FRAME);
+    fail(VELT_ERR_READ_FRAME, "its path is too long");
     return FAILED;
   }
   FrameFile frame;
@@ -122,19 +132,19 @@ LoadResult load_frame(int32_t number) {
   if (status == FRAME_MISSING && number > 0) return MISSING;
   if (status == FRAME_UNDECODABLE && number > 0) {
     printf("Error!Cannot decode frame %s: %s.\n", run.frame_path, frame_file_reason(status, &frame));
-    fail(VELT_ERR_DECODE_FRAME);
+    fail(VELT_ERR_DECODE_FRAME, frame_file_reason(status, &frame));
     return FAILED;
   }
   if (status != FRAME_LOADED) {
     printf("Error!Cannot read frame %s: %s.\n", run.frame_path, frame_file_reason(status, &frame));
-    fail(VELT_ERR_READ_FRAME);
+    fail(VELT_ERR_READ_FRAME, frame_file_reason(status, &frame));
     return FAILED;
   }
   run.current = Image{frame.pixels, frame.width, frame.height};
   if (frame.width % 4 != 0 || frame.height % 4 != 0) {
     printf("Error!The width and height must be divisible by 4: %s is %ux%u.\n", run.frame_path,
            frame.width, frame.height);
-    fail(VELT_ERR_NOT_MULTIPLE_OF_4);
+    fail(VELT_ERR_NOT_MULTIPLE_OF_4, size_text(run.current));
     release(&run.current);
     return FAILED;
   }
@@ -180,7 +190,10 @@ bool has_first_size(int32_t number, bool closing) {
     printf("Error!Frame %d is %ux%u, but frame 0 is %ux%u.\n", static_cast<int>(number), now.width,
            now.height, first.width, first.height);
   }
-  fail(VELT_ERR_SIZE_CHANGED);
+  char reason[RUN_REASON_SIZE];
+  snprintf(reason, sizeof reason, "%ux%u, but frame 0 is %ux%u", now.width, now.height,
+           first.width, first.height);
+  fail(VELT_ERR_SIZE_CHANGED, reason);
   release(&run.current);
   return false;
 }
@@ -254,7 +267,7 @@ int32_t compress_video_wasm(const char* pattern, const char* output, int32_t fla
   set_header_identity(run.header, run.rate_code);
   if ((run.current.width | run.current.height) > 1023) {
     puts("Image width and height overflow！");
-    fail(VELT_ERR_TOO_LARGE);
+    fail(VELT_ERR_TOO_LARGE, size_text(run.current));
     run.report.failing_frame = 0;
     return abandon_output();
   }
@@ -284,9 +297,13 @@ int32_t compress_video_wasm(const char* pattern, const char* output, int32_t fla
 
   // the closing record: frame 0 again, as the changes from the last frame
   bool closing_written = false;
-  if (!ferror(run.out) && load_frame(0) == LOADED && has_first_size(0, true)) {
-    encode_frame(false);
-    closing_written = true;
+  if (!ferror(run.out)) {
+    if (load_frame(0) == LOADED && has_first_size(0, true)) {
+      encode_frame(false);
+      closing_written = true;
+    } else if (run.report.failing_frame < 0) {
+      run.report.failing_frame = 0;
+    }
   }
   int32_t result = finish(frame_count, closing_written);
   if (too_many && result == VELT_OK) {

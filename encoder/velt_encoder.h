@@ -21,11 +21,17 @@ enum {
 // 3, 5, 7) or too many frames (code 8) still ends the file properly: the
 // frames before it, then the closing record back to frame 0. Every other
 // failure leaves an unfinished file, which the host does not keep.
+enum { RUN_REASON_SIZE = 160 };
 struct RunReport {
   int32_t result;          // what compress_video_wasm returned
   int32_t frames_encoded;  // source frames whose records are in the file
   int32_t failing_frame;   // the frame the run failed at, or -1
   int32_t file_complete;   // 1 when the file holds its closing record and final header
+  // What went wrong, NUL-terminated, without the frame's path: the system's
+  // or the decoder's text for codes 2 and 7 ("its path is too long" for a
+  // path that does not fit), the frame's size "WxH" for codes 3 and 4,
+  // "WxH, but frame 0 is WxH" for code 5; empty otherwise.
+  char reason[RUN_REASON_SIZE];
 };
 
 #ifdef __cplusplus

@@ -3,40 +3,56 @@
 #include <cstring>
 #include <utility>
 
-#include "module_instance.h"
+#include "frame_pattern.h"
+#include "module_host.h"
 #include "output_check.h"
 
 namespace {
 
+VELT_LIBRARY_MODULE(EncoderModule, velt);
+
 // The encoder's code for an output that could not be written.
 constexpr uint32_t OUTPUT_NOT_WRITTEN = 6;
+// The report's layout in module memory: four 32-bit words, then the reason.
+constexpr uint32_t REPORT_WORDS = 4;
+constexpr uint32_t REPORT_REASON_SIZE = 160;
 
-// Copies `text` with its NUL into a block the module allocates; 0 when the
-// module has no room.
-uint32_t copy_into_module(Z_velt_instance_t* instance, const char* text) {
-  uint32_t size = static_cast<uint32_t>(std::strlen(text) + 1);
-  uint32_t offset = Z_veltZ_l(instance, size);
-  if (offset == 0) return 0;
-  wasm_rt_memory_t* memory = Z_veltZ_memory(instance);
-  // the allocator is module code: check its answer before writing through it
-  if (static_cast<uint64_t>(offset) + size > memory->size) return 0;
-  std::memcpy(memory->data + offset, text, size);
-  return offset;
-}
-
-// The module's report of the run it just made, checked to lie in its memory.
-bool read_run_report(Z_velt_instance_t* instance, ModuleRunReport* report) {
-  uint32_t offset = Z_veltZ_q(instance);
-  wasm_rt_memory_t* memory = Z_veltZ_memory(instance);
-  if (offset == 0 || static_cast<uint64_t>(offset) + sizeof(int32_t) * 4 > memory->size)
-    return false;
-  int32_t words[4];
-  std::memcpy(words, memory->data + offset, sizeof words);  // wasm memory is little-endian
-  *report = {words[0], words[1], words[2], words[3]};
+// The module's report of the run it just made, checked to lie in its memory;
+// a reason without its NUL inside the report is cut there.
+bool read_run_report(ModuleHost<EncoderModule>& module, ModuleRunReport* report) {
+  uint32_t offset = Z_veltZ_q(module.instance());
+  if (offset == 0 || !module.in_memory(offset, REPORT_WORDS * 4 + REPORT_REASON_SIZE)) return false;
+  const uint8_t* at = module.memory()->data + offset;
+  int32_t words[REPORT_WORDS];
+  std::memcpy(words, at, sizeof words);  // the module's memory is little-endian, as the host is
+  const char* reason = reinterpret_cast<const char*>(at + sizeof words);
+  *report = {words[0], words[1], words[2], words[3],
+             std::string(reason, strnlen(reason, REPORT_REASON_SIZE))};
   return true;
 }
 
+// Grants reading the listed frames under the names kListedFramePattern gives
+// them; a number past the list is a missing frame.
+FileGrants listed_frame_grants(const std::vector<std::string>& frames) {
+  FileGrants grants;
+  grants.readable = [&frames](const std::string& path) {
+    ReadGrant grant;
+    for (int64_t n = 0; n <= int64_t(frames.size()); ++n) {
+      if (expand_x_pattern(kListedFramePattern, n) != path) continue;
+      if (n < int64_t(frames.size())) {
+        grant = {ReadGrant::GRANTED, frames[size_t(n)]};
+      } else {
+        grant.kind = ReadGrant::MISSING;
+      }
+    }
+    return grant;
+  };
+  return grants;
+}
+
 }  // namespace
+
+const char kListedFramePattern[] = "frame_X.png";
 
 bool keeps_finished_file(uint32_t result) {
   switch (result) {
@@ -58,41 +74,41 @@ EncodingOutcome run_encoding_call(const EncodingRequest& request, EncodingConsol
   OutputGrant output;
   output.path = request.output;
   // refused when the module opens it, which it does before any frame
-  output.refusal = output_conflict(request.pattern, request.output);
+  output.refusal = request.frames ? listed_output_conflict(*request.frames, request.output)
+                                  : output_conflict(request.pattern, request.output);
+  FileGrants grants = request.frames ? listed_frame_grants(*request.frames)
+                                     : pattern_grants(request.pattern);
+  grants.output = &output;
+  const char* pattern = request.frames ? kListedFramePattern : request.pattern;
 
-  velt_runtime_init();
-  static Z_velt_instance_t instance;
-  std::memset(&instance, 0, sizeof instance);
-  Z_a_instance_t* context =
-      wasm_syscalls_init_for_memory(Z_veltZ_memory(&instance), std::move(hooks));
-  context->output = &output;
   bool has_report = false;
-
-  outcome.trap = run_guarded([&] {
+  {
     console.instantiating();
-    wasm2c_velt_instantiate(&instance, context);
     console.initialising();
-    Z_veltZ_j(&instance);
-    console.initialised(*Z_veltZ_memory(&instance));
-
-    uint32_t pattern_offset = copy_into_module(&instance, request.pattern);
-    uint32_t output_offset = pattern_offset == 0 ? 0 : copy_into_module(&instance, request.output);
-    if (output_offset == 0) {
-      outcome.out_of_module_memory = true;
-      console.out_of_module_memory();
-    } else {
-      console.calling();
-      outcome.result =
-          Z_veltZ_m(&instance, pattern_offset, output_offset, static_cast<uint32_t>(request.flags),
-                    static_cast<uint32_t>(request.fps));
-      has_report = read_run_report(&instance, &outcome.report);
+    ModuleHost<EncoderModule> module(std::move(grants), std::move(hooks));
+    outcome.trap = module.start_trap();
+    if (outcome.trap == WASM_RT_TRAP_NONE) {
+      console.initialised(*module.memory());
+      uint32_t pattern_at = module.copy_in(pattern, uint32_t(std::strlen(pattern) + 1), &outcome.trap);
+      uint32_t output_at = 0;
+      if (pattern_at != 0)
+        output_at = module.copy_in(request.output, uint32_t(std::strlen(request.output) + 1),
+                                   &outcome.trap);
+      if (outcome.trap == WASM_RT_TRAP_NONE && output_at == 0) {
+        outcome.out_of_module_memory = true;
+        console.out_of_module_memory();
+      } else if (outcome.trap == WASM_RT_TRAP_NONE) {
+        console.calling();
+        outcome.trap = module.call([&] {
+          outcome.result = Z_veltZ_m(module.instance(), pattern_at, output_at,
+                                     uint32_t(request.flags), uint32_t(request.fps));
+          has_report = read_run_report(module, &outcome.report);
+        });
+      }
+      if (outcome.trap == WASM_RT_TRAP_NONE && pattern_at != 0) outcome.trap = module.release(pattern_at);
+      if (outcome.trap == WASM_RT_TRAP_NONE && output_at != 0) outcome.trap = module.release(output_at);
     }
-    if (pattern_offset != 0) Z_veltZ_k(&instance, pattern_offset);
-    if (output_offset != 0) Z_veltZ_k(&instance, output_offset);
-  });
-
-  wasm2c_velt_free(&instance);
-  wasm_syscalls_free(context);
+  }  // the instance and its services go here, closing any file the module left open
 
   // what the module says of its file is its own affair; the host only keeps
   // it when the run ended as a finished file would

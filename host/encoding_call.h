@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "file_services.h"
 #include "wasm-rt.h"
@@ -14,7 +15,14 @@ struct EncodingRequest {
   const char* output;   // path of the VELT file
   int32_t fps;
   int32_t flags;  // block mode in the two low bits
+  // Frames of any names, in order, in place of the pattern's: the module then
+  // reads them under the names kListedFramePattern gives.
+  const std::vector<std::string>* frames = nullptr;
 };
+
+// The pattern the module is given for a list of frames: frame n is
+// "frame_<n>.png" to the module, and the list's n-th file to the host.
+extern const char kListedFramePattern[];
 
 // What a front-end shows at each step of the call. The steps run in this
 // order; the defaults show nothing.
@@ -33,12 +41,13 @@ class EncodingConsole {
   virtual void output_not_kept(const std::string& /*output*/, const std::string& /*reason*/) {}
 };
 
-// The module's report of its run: four 32-bit words.
+// The module's report of its run, as it gave it.
 struct ModuleRunReport {
   int32_t result = 0;
   int32_t frames_encoded = 0;
   int32_t failing_frame = -1;
   int32_t file_complete = 0;
+  std::string reason;  // what went wrong, without the frame's path
 };
 
 struct EncodingOutcome {

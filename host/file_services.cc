@@ -17,7 +17,7 @@
 #include <utility>
 #include <vector>
 
-FILE* fd_table[FD_TABLE_SIZE];
+#include "frame_pattern.h"
 
 namespace {
 
@@ -79,22 +79,9 @@ bool load_vectors(const wasm_rt_memory_t* memory, uint32_t iovs, uint32_t iovs_l
 }
 
 // The stream of an open file descriptor, or null.
-FILE* open_stream(uint32_t fd) {
+FILE* open_stream(Z_a_instance_t* context, uint32_t fd) {
   if (fd < FIRST_FILE_FD || fd >= FD_TABLE_SIZE) return nullptr;
-  return fd_table[fd];
-}
-
-const char* stream_mode(uint32_t flags) {
-  uint32_t access = flags & OPEN_ACCESS_MASK;
-  if (access == 0) return "rb";
-  if (access == 1) {
-    if (flags & OPEN_APPEND) return "ab";
-    if (flags & OPEN_CREATE_OR_TRUNCATE) return "wb";
-    return "r+b";
-  }
-  if (flags & OPEN_CREATE_OR_TRUNCATE) return "w+b";
-  if (flags & OPEN_APPEND) return "a+b";
-  return "r+b";
+  return context->fd_table[fd];
 }
 
 uint32_t negated(int error) { return uint32_t(-error); }
@@ -149,12 +136,33 @@ FILE* open_output(OutputGrant* output, uint32_t flags, uint32_t* error) {
     (void)ftruncate(fd, 0);
     lseek(fd, 0, SEEK_SET);
   }
-  FILE* stream = fd < 0 ? nullptr : fdopen(fd, stream_mode(flags));
+  // the descriptor is write-only: the stream may only append or write
+  FILE* stream = fd < 0 ? nullptr : fdopen(fd, (flags & OPEN_APPEND) ? "ab" : "wb");
   if (!stream) {
     *error = wasi_error(errno);
     if (fd >= 0) close(fd);
   }
   return stream;
+}
+
+// Opens what the module asks for when its grants allow it: a read-only open
+// of a readable path, or a write-only open of the output. Anything else is
+// refused with EACCES before the file system is touched.
+FILE* open_granted(Z_a_instance_t* context, const char* name, uint32_t flags, uint32_t* error) {
+  const FileGrants& grants = context->grants;
+  uint32_t access = flags & OPEN_ACCESS_MASK;
+  if (access == 0 && grants.readable) {
+    ReadGrant grant = grants.readable(name);
+    if (grant.kind == ReadGrant::GRANTED) return open_regular_for_reading(grant.host_path.c_str(), error);
+    if (grant.kind == ReadGrant::MISSING) {
+      *error = WASI_ENOENT;
+      return nullptr;
+    }
+  }
+  if (access == 1 && grants.output && grants.output->path == name)
+    return open_output(grants.output, flags, error);
+  *error = WASI_EACCES;
+  return nullptr;
 }
 
 }  // namespace
@@ -178,41 +186,51 @@ uint32_t wasi_error(int host_errno) {
 
 Z_a_instance_t* wasm_syscalls_init(Z_velt_instance_t* instance) {
   // the memory record lives inside the instance, so its address is fixed
-  return wasm_syscalls_init_for_memory(Z_veltZ_memory(instance), {});
+  return wasm_syscalls_init_for(Z_veltZ_memory(instance), {}, {});
 }
 
-Z_a_instance_t* wasm_syscalls_init_for_memory(wasm_rt_memory_t* memory, FileServiceHooks hooks) {
-  for (FILE*& slot : fd_table) slot = nullptr;
+Z_a_instance_t* wasm_syscalls_init_for(wasm_rt_memory_t* memory, FileGrants grants,
+                                       FileServiceHooks hooks) {
   auto* context = new Z_a_instance_t;
   context->memory = memory;
+  context->grants = std::move(grants);
   context->hooks = std::move(hooks);
+  for (FILE*& slot : context->fd_table) slot = nullptr;
   return context;
 }
 
 void wasm_syscalls_free(Z_a_instance_t* context) {
-  for (int fd = FIRST_FILE_FD; fd < FD_TABLE_SIZE; ++fd) {
-    if (fd_table[fd]) fclose(fd_table[fd]);
-    fd_table[fd] = nullptr;
-  }
+  for (int fd = FIRST_FILE_FD; fd < FD_TABLE_SIZE; ++fd)
+    if (context->fd_table[fd]) fclose(context->fd_table[fd]);
   delete context;
+}
+
+FileGrants pattern_grants(const std::string& pattern) {
+  FileGrants grants;
+  grants.readable = [pattern](const std::string& path) {
+    ReadGrant grant;
+    if (pattern_produces(pattern, path)) grant = {ReadGrant::GRANTED, path};
+    return grant;
+  };
+  return grants;
 }
 
 extern "C" {
 
 // close
 u32 Z_aZ_a(Z_a_instance_t* context, u32 fd) {
-  FILE* stream = open_stream(fd);
+  FILE* stream = open_stream(context, fd);
   if (!stream) return WASI_EBADF;
   if (uint32_t fault = injected_fault(context, FileCall::CLOSE)) return fault;
   fclose(stream);
-  fd_table[fd] = nullptr;
+  context->fd_table[fd] = nullptr;
   return 0;
 }
 
 // write, gathering from the vector
 u32 Z_aZ_b(Z_a_instance_t* context, u32 fd, u32 iovs, u32 iovs_len, u32 nwritten) {
   if (fd >= FD_TABLE_SIZE) return WASI_EBADF;
-  FILE* stream = fd_table[fd];
+  FILE* stream = context->fd_table[fd];
   FILE* console = fd == 1 ? stdout : fd == 2 ? stderr : nullptr;
   if (!stream && !console) return WASI_EBADF;
   if (uint32_t fault = injected_fault(context, FileCall::WRITE)) return fault;
@@ -261,7 +279,7 @@ u32 Z_aZ_d(Z_a_instance_t* context, u32 requested) {
 
 // seek; the new position goes to `newoffset` as a 64-bit value
 u32 Z_aZ_e(Z_a_instance_t* context, u32 fd, u64 offset, u32 whence, u32 newoffset) {
-  FILE* stream = open_stream(fd);
+  FILE* stream = open_stream(context, fd);
   if (!stream) return WASI_EBADF;
   if (whence > 2) return WASI_EINVAL;
   wasm_rt_memory_t* memory = memory_of(context);
@@ -278,8 +296,8 @@ u32 Z_aZ_e(Z_a_instance_t* context, u32 fd, u64 offset, u32 whence, u32 newoffse
 
 // read, scattering into the vector; stops at the first entry not filled
 u32 Z_aZ_f(Z_a_instance_t* context, u32 fd, u32 iovs, u32 iovs_len, u32 nread) {
-  if (fd >= FD_TABLE_SIZE || !fd_table[fd]) return WASI_EBADF;
-  FILE* stream = fd_table[fd];
+  if (fd >= FD_TABLE_SIZE || !context->fd_table[fd]) return WASI_EBADF;
+  FILE* stream = context->fd_table[fd];
   if (uint32_t fault = injected_fault(context, FileCall::READ)) return fault;
 
   wasm_rt_memory_t* memory = memory_of(context);
@@ -308,7 +326,7 @@ u32 Z_aZ_g(Z_a_instance_t*, u32 fd, u32 request, u32) {
 // open: the lowest free descriptor, or a negated error number
 u32 Z_aZ_h(Z_a_instance_t* context, u32, u32 path, u32 flags, u32) {
   uint32_t fd = FIRST_FILE_FD;
-  while (fd < FD_TABLE_SIZE && fd_table[fd]) ++fd;
+  while (fd < FD_TABLE_SIZE && context->fd_table[fd]) ++fd;
   if (fd == FD_TABLE_SIZE) return negated(WASI_EMFILE);
 
   // the path must end inside the memory
@@ -320,22 +338,13 @@ u32 Z_aZ_h(Z_a_instance_t* context, u32, u32 path, u32 flags, u32) {
   if (uint32_t fault = injected_fault(context, FileCall::OPEN)) return negated(int(fault));
 
   uint32_t error = 0;
-  FILE* stream = nullptr;
-  if ((flags & OPEN_ACCESS_MASK) == 0) {
-    stream = open_regular_for_reading(name, &error);
-  } else if (context->output && context->output->path == name) {
-    stream = open_output(context->output, flags, &error);
-  } else {
-    errno = 0;
-    stream = fopen(name, stream_mode(flags));
-    error = stream ? 0 : errno ? wasi_error(errno) : uint32_t(WASI_EINVAL);
-  }
+  FILE* stream = open_granted(context, name, flags, &error);
   if (context->hooks.on_open) context->hooks.on_open(name, stream != nullptr);
   if (!stream) return negated(int(error));
   // the module buffers its own streams; a host buffer on top would hold back
   // write failures until the close, whose result the module never sees
   setvbuf(stream, nullptr, _IONBF, 0);
-  fd_table[fd] = stream;
+  context->fd_table[fd] = stream;
   return fd;
 }
 

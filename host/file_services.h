@@ -50,10 +50,6 @@ struct FileServiceHooks {
   std::function<uint32_t(FileCall call, uint64_t index)> fault;
 };
 
-// The host-services context the module's imports receive: the linear memory
-// the services read and write, and the front-end's hooks. Every module built
-// on the module library imports the same services, so one context type
-// serves any of them.
 // The output a module is to write. An open of exactly `path` for writing is
 // served from `file`, made on that first open: a temporary file that the host
 // renames into place only when the run is complete, so that a failed run
@@ -65,22 +61,48 @@ struct OutputGrant {
   std::string error;  // why the open was refused or failed
 };
 
+// The host's answer to a module that asks to read a path.
+struct ReadGrant {
+  enum Kind { REFUSED, MISSING, GRANTED } kind = REFUSED;
+  std::string host_path;  // the file to open, when GRANTED
+};
+
+// The files an instance may open. Everything else is refused with EACCES
+// before the file system is touched: a module taken over through a decoder
+// fault still cannot read or write what its host did not give it.
+struct FileGrants {
+  // What a read-only open of `path` gets: a host file to open (which may be
+  // another name than the module's), "no such file", or a refusal.
+  std::function<ReadGrant(const std::string& path)> readable;
+  // The one path the module may open, write-only; none when null.
+  OutputGrant* output = nullptr;
+};
+
+// The host-services context the module's imports receive: the linear memory
+// the services read and write, the files it may open, the front-end's hooks,
+// and its own descriptor table. Every module built on the module library
+// imports the same services, so one context type serves any of them.
 struct Z_a_instance_t {
   wasm_rt_memory_t* memory;
+  FileGrants grants;
   FileServiceHooks hooks;
-  OutputGrant* output = nullptr;
+  // host streams behind the module's descriptors; slots 0..2 stay empty
+  FILE* fd_table[FD_TABLE_SIZE];
   uint64_t file_calls = 0;
 };
 
-// Host streams behind the module's descriptors; slots 0..2 stay empty.
-extern FILE* fd_table[FD_TABLE_SIZE];
-
-// Empties fd_table and returns a new context for `instance`.
+// Returns a new context for the encoder module's `instance`, with an empty
+// descriptor table, that grants no file at all.
 Z_a_instance_t* wasm_syscalls_init(Z_velt_instance_t* instance);
 // The same for any module: `memory` is its linear memory record, which may
 // still be empty (the instance is created after its context).
-Z_a_instance_t* wasm_syscalls_init_for_memory(wasm_rt_memory_t* memory, FileServiceHooks hooks);
-// Closes every stream the module left open, empties fd_table, frees the context.
+Z_a_instance_t* wasm_syscalls_init_for(wasm_rt_memory_t* memory, FileGrants grants,
+                                       FileServiceHooks hooks);
+// Closes every stream the module left open and frees the context.
 void wasm_syscalls_free(Z_a_instance_t* context);
+
+// Grants for reading exactly the paths a frame pattern produces (every 'X'
+// replaced by one decimal frame number), each under its own name.
+FileGrants pattern_grants(const std::string& pattern);
 
 #endif

@@ -11,11 +11,6 @@
 // the process does not ignore. Returns false when the table is full or the
 // path too long; nothing is registered then.
 bool remove_on_interrupt(const char* path, bool directory = false);
-// Registers a private directory for removal together with every name
-// directly in it (files and symbolic links, not subdirectories): one entry for
-// a directory of more names than the table holds, such as a run's links to
-// its frames. The same return as above.
-bool remove_with_entries_on_interrupt(const char* directory);
 // Takes `path` off the table; it is no longer removed by a signal.
 void keep_on_interrupt(const char* path);
 

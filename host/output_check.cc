@@ -32,3 +32,17 @@ std::string output_conflict(const std::string& pattern, const std::string& outpu
   }
   return "";
 }
+
+std::string listed_output_conflict(const std::vector<std::string>& frames,
+                                   const std::string& output) {
+  struct stat out;
+  bool exists = stat(output.c_str(), &out) == 0;
+  if (exists && S_ISDIR(out.st_mode)) return "it is a directory";
+  for (const std::string& frame : frames) {
+    struct stat in;
+    if (frame == output ||
+        (exists && stat(frame.c_str(), &in) == 0 && in.st_dev == out.st_dev && in.st_ino == out.st_ino))
+      return "it is the frame " + frame;
+  }
+  return "";
+}

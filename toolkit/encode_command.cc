@@ -11,10 +11,9 @@
 #include "block_mode_names.h"
 #include "command_line.h"
 #include "commands.h"
-#include "encoder_messages.h"
+#include "encoder_failure.h"
 #include "encoding_call.h"
 #include "frame_input.h"
-#include "frame_links.h"
 #include "progress_bar.h"
 
 namespace {
@@ -128,32 +127,26 @@ int run_encode_command(const std::vector<std::string>& args) {
   std::string error;
   if (!resolve_frame_input(input, &frames, &error)) return report_failure(error);
 
-  // frames of other names reach the module as links under an 'X' pattern
-  FrameLinks links;
-  std::string module_pattern = input;
-  if (frames.kind != FrameInputKind::X_PATTERN) {
-    if (!links.create(frames.frames, &error)) return report_failure(error);
-    module_pattern = links.pattern();
-  }
+  // frames of other names reach the module as a list that the host maps
+  // names of its own pattern onto
+  const bool listed = frames.kind != FrameInputKind::X_PATTERN;
   std::vector<std::string> module_paths;
   for (size_t i = 0; i < frames.frames.size(); ++i)
-    module_paths.push_back(frames.kind == FrameInputKind::X_PATTERN
-                               ? frames.frames[i]
-                               : expand_x_pattern(module_pattern, static_cast<int32_t>(i)));
+    module_paths.push_back(listed ? expand_x_pattern(kListedFramePattern, int64_t(i))
+                                  : frames.frames[i]);
 
   bool show_progress = !parsed.has("quiet") && isatty(STDERR_FILENO) == 1;
   ProgressBar bar(stderr, static_cast<int>(frames.frames.size()), show_progress);
   FrameProgress progress(module_paths, &bar);
-  EncoderMessages messages;
   FileServiceHooks hooks;
   hooks.on_open = [&](const char* path, bool opened) { progress.opened(path, opened); };
-  hooks.console = [&](int, const uint8_t* bytes, size_t size) { messages.append(bytes, size); };
+  hooks.console = [](int, const uint8_t*, size_t) {};  // the outcome says what went wrong
 
   EncodingConsole silent;
-  EncodingOutcome outcome =
-      run_encoding_call({module_pattern.c_str(), output.c_str(), static_cast<int32_t>(fps),
-                         static_cast<int32_t>(mode)},
-                        silent, std::move(hooks));
+  EncodingRequest request{input.c_str(), output.c_str(), static_cast<int32_t>(fps),
+                          static_cast<int32_t>(mode)};
+  if (listed) request.frames = &frames.frames;
+  EncodingOutcome outcome = run_encoding_call(request, silent, std::move(hooks));
   bar.finish();
 
   if (outcome.trap != WASM_RT_TRAP_NONE)
@@ -162,13 +155,11 @@ int run_encode_command(const std::vector<std::string>& args) {
   if (outcome.out_of_module_memory)
     return report_failure("encode: the encoder module has no memory for the paths");
   if (outcome.result != 0) {
-    std::string message =
-        messages.first_message([&](const std::string& word) { return links.source_of(word); });
-    if (message.empty()) message = encoder_failure_text(outcome.result);
-    // the host's own reason when it refused the output or could not put it in place
-    if (!outcome.output_kept && !outcome.output_error.empty())
-      message += ": " + outcome.output_error;
-    return report_failure("encode: " + message);
+    auto frame_path = [&](int32_t n) {
+      return listed ? (size_t(n) < frames.frames.size() ? frames.frames[size_t(n)] : "?")
+                    : expand_x_pattern(input, n);
+    };
+    return report_failure("encode: " + encoder_failure_message(outcome, output, frame_path));
   }
   return EXIT_OK;
 }

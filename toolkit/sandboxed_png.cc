@@ -6,8 +6,7 @@ extern "C" {
 #include "lodepng.h"
 }
 
-#include "file_services.h"
-#include "module_instance.h"
+#include "module_host.h"
 #include "veltpng.h"
 
 namespace {
@@ -15,10 +14,6 @@ namespace {
 // The module's result codes besides lodepng's.
 constexpr uint32_t PNG_TOO_LARGE = 1000;
 constexpr uint32_t RESULT_WORDS = 3;  // width, height, pixel offset
-
-bool in_memory(const wasm_rt_memory_t& memory, uint64_t offset, uint64_t length) {
-  return offset <= memory.size && length <= memory.size - offset;
-}
 
 uint32_t load_u32(const uint8_t* at) {
   return uint32_t(at[0]) | uint32_t(at[1]) << 8 | uint32_t(at[2]) << 16 | uint32_t(at[3]) << 24;
@@ -41,44 +36,43 @@ std::string decoder_error_text(uint32_t code) {
   }
 }
 
+VELT_LIBRARY_MODULE(PngModule, veltpng);
+
 }  // namespace
 
 struct SandboxedPngDecoder::Instance {
-  Z_veltpng_instance_t module{};
-  Z_a_instance_t* context = nullptr;
-  wasm_rt_memory_t* memory = nullptr;
+  // the one file the module may read: the source frame being decoded
+  std::string granted;
+  ModuleHost<PngModule> module;
   uint32_t path_offset = 0;  // a block the module allocated for the path
   uint32_t path_capacity = 0;
   uint32_t result_offset = 0;  // where the entry writes its three words
   bool broken = false;
+
+  Instance() : module(grants_for(&granted)) {}
+
+  static FileGrants grants_for(const std::string* granted) {
+    FileGrants grants;
+    grants.readable = [granted](const std::string& path) {
+      ReadGrant grant;
+      if (path == *granted) grant = {ReadGrant::GRANTED, path};
+      return grant;
+    };
+    return grants;
+  }
 };
 
 SandboxedPngDecoder::SandboxedPngDecoder() : instance_(std::make_unique<Instance>()) {
-  // the runtime is set up once per process and left for the exit: freeing it
-  // and setting it up again frees its signal stack twice
-  if (!wasm_rt_is_initialized()) velt_runtime_init();
-  static bool module_initialised = false;
-  if (!module_initialised) {
-    Z_veltpng_init_module();
-    module_initialised = true;
-  }
   Instance& in = *instance_;
-  in.memory = Z_veltpngZ_memory(&in.module);
-  in.context = wasm_syscalls_init_for_memory(in.memory, {});
-  Z_veltpng_instantiate(&in.module, in.context);
-  wasm_rt_trap_t trap = run_guarded([&] {
-    Z_veltpngZ_j(&in.module);
-    in.result_offset = Z_veltpngZ_l(&in.module, RESULT_WORDS * 4);
-  });
+  wasm_rt_trap_t trap = in.module.start_trap();
+  if (trap == WASM_RT_TRAP_NONE)
+    trap = in.module.call([&] { in.result_offset = Z_veltpngZ_l(in.module.instance(), RESULT_WORDS * 4); });
   if (trap != WASM_RT_TRAP_NONE || in.result_offset == 0 ||
-      !in_memory(*in.memory, in.result_offset, RESULT_WORDS * 4))
+      !in.module.in_memory(in.result_offset, RESULT_WORDS * 4))
     in.broken = true;
 }
 
-SandboxedPngDecoder::~SandboxedPngDecoder() {
-  Z_veltpng_free(&instance_->module);
-  wasm_syscalls_free(instance_->context);
-}
+SandboxedPngDecoder::~SandboxedPngDecoder() = default;
 
 bool SandboxedPngDecoder::decode(const std::string& path, unsigned max_side,
                                  DecodedPicture* picture, std::string* error) {
@@ -90,21 +84,24 @@ bool SandboxedPngDecoder::decode(const std::string& path, unsigned max_side,
   const uint64_t path_size = uint64_t(path.size()) + 1;
   uint32_t code = 0;
   bool copied = false;
-  wasm_rt_trap_t trap = run_guarded([&] {
+  in.granted = path;
+  wasm_rt_trap_t trap = in.module.call([&] {
+    Z_veltpng_instance_t* module = in.module.instance();
     if (path_size > in.path_capacity) {
-      if (in.path_offset != 0) Z_veltpngZ_k(&in.module, in.path_offset);
+      if (in.path_offset != 0) Z_veltpngZ_k(module, in.path_offset);
       in.path_capacity = 0;
-      in.path_offset = path_size > UINT32_MAX ? 0 : Z_veltpngZ_l(&in.module, uint32_t(path_size));
-      if (in.path_offset == 0 || !in_memory(*in.memory, in.path_offset, path_size)) {
+      in.path_offset = path_size > UINT32_MAX ? 0 : Z_veltpngZ_l(module, uint32_t(path_size));
+      if (in.path_offset == 0 || !in.module.in_memory(in.path_offset, path_size)) {
         in.path_offset = 0;
         return;
       }
       in.path_capacity = uint32_t(path_size);
     }
-    std::memcpy(in.memory->data + in.path_offset, path.c_str(), path_size);
+    std::memcpy(in.module.memory()->data + in.path_offset, path.c_str(), path_size);
     copied = true;
-    code = Z_veltpngZ_d(&in.module, in.path_offset, in.result_offset, max_side);
+    code = Z_veltpngZ_d(module, in.path_offset, in.result_offset, max_side);
   });
+  in.granted.clear();
   if (trap != WASM_RT_TRAP_NONE) {
     in.broken = true;
     *error = path + ": the PNG decoder module stopped: " + wasm_rt_strerror(trap);
@@ -120,20 +117,20 @@ bool SandboxedPngDecoder::decode(const std::string& path, unsigned max_side,
   }
 
   // everything the module reports is checked before the host uses it
-  const uint8_t* result = in.memory->data + in.result_offset;
+  const uint8_t* data = in.module.memory()->data;
+  const uint8_t* result = data + in.result_offset;
   const uint32_t width = load_u32(result);
   const uint32_t height = load_u32(result + 4);
   const uint32_t pixels = load_u32(result + 8);
   const uint64_t size = uint64_t(width) * height * 4;
   bool sane = width > 0 && height > 0 && width <= max_side && height <= max_side && pixels != 0 &&
-              in_memory(*in.memory, pixels, size);
+              in.module.in_memory(pixels, size);
   if (sane) {
     picture->width = width;
     picture->height = height;
-    picture->rgba.assign(in.memory->data + pixels, in.memory->data + pixels + size);
+    picture->rgba.assign(data + pixels, data + pixels + size);
   }
-  if (pixels != 0 && run_guarded([&] { Z_veltpngZ_k(&in.module, pixels); }) != WASM_RT_TRAP_NONE)
-    in.broken = true;
+  if (pixels != 0 && in.module.release(pixels) != WASM_RT_TRAP_NONE) in.broken = true;
   if (!sane) {
     in.broken = true;
     *error = path + ": the PNG decoder module reported a picture outside its memory";

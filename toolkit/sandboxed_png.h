@@ -14,8 +14,8 @@ struct DecodedPicture {
   std::vector<uint8_t> rgba;  // width * height * 4 bytes, rows from the top
 };
 
-// One module instance, reused for every file. Only one may exist at a time
-// (the host services keep one descriptor table).
+// One module instance, reused for every file. It may read only the file it
+// is decoding at the time.
 class SandboxedPngDecoder {
  public:
   SandboxedPngDecoder();

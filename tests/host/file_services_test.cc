@@ -185,7 +185,7 @@ TEST_F(FileServicesTest, OpenTakesTheLowestFreeDescriptorUntilTheTableIsFull) {
 
 TEST_F(FileServicesTest, FailedOpenPassesOnTheHostErrorAndKeepsTheSlotFree) {
   EXPECT_EQ(open(path("missing.png"), 0), uint32_t(-WASI_ENOENT));
-  EXPECT_EQ(fd_table[3], nullptr);
+  EXPECT_EQ(context_->fd_table[3], nullptr);
   make_file("frame.png", "png");
   EXPECT_EQ(open(path("frame.png"), 0), 3u);
 }
@@ -211,34 +211,32 @@ TEST_F(FileServicesTest, ReadingOpensOnlyRegularFiles) {
   for (const auto& c : cases) EXPECT_EQ(open(c.path, 0), c.result) << c.path;
 }
 
-// The output the module names is served from the host's file: the path
-// itself is never opened for writing.
+// The output the module names is served from a file beside it that takes
+// its place only when committed; it may be opened write-only alone.
 TEST_F(FileServicesTest, OutputPathOpensTheHostsOutputFile) {
   make_file("out.velt", "old");
-  OutputGrant output;
-  output.path = path("out.velt");
-  context_->output = &output;
+  output_.path = path("out.velt");
   ASSERT_EQ(open(path("out.velt"), 0x241), 3u);
   ASSERT_EQ(write(3, "new"), 0u);
   EXPECT_EQ(close_fd(3), 0u);
   EXPECT_EQ(file_content("out.velt"), "old") << "untouched until the host commits";
   std::string error;
-  ASSERT_TRUE(output.file.commit(&error)) << error;
+  ASSERT_TRUE(output_.file.commit(&error)) << error;
   EXPECT_EQ(file_content("out.velt"), "new");
 
-  output.refusal = "it is an input";
+  output_.refusal = "it is an input";
   EXPECT_EQ(open(path("out.velt"), 0x241), uint32_t(-WASI_EACCES));
-  EXPECT_EQ(output.error, "it is an input");
-  context_->output = nullptr;
+  EXPECT_EQ(output_.error, "it is an input");
 }
 
 TEST_F(FileServicesTest, FreeClosesAndFlushesWhatTheModuleLeftOpen) {
+  output_.path = path("out.velt");
   ASSERT_EQ(open(path("out.velt"), 0x241), 3u);
   ASSERT_EQ(write(3, "header"), 0u);
-  wasm_syscalls_free(context_);
+  module_.reset();  // frees the instance, then its services context
+  std::string error;
+  ASSERT_TRUE(output_.file.commit(&error)) << error;
   EXPECT_EQ(file_content("out.velt"), "header");
-  for (FILE* slot : fd_table) EXPECT_EQ(slot, nullptr);
-  context_ = wasm_syscalls_init(&instance_);  // for TearDown
 }
 
 TEST_F(FileServicesTest, DescriptorsWithoutAStreamAreRejected) {
@@ -275,6 +273,7 @@ TEST_F(FileServicesTest, ConsoleWritesGatherEveryEntryToTheHostStream) {
 }
 
 TEST_F(FileServicesTest, ShortFileWriteShowsOnlyInTheTotal) {
+  output_.path = "/dev/full";  // written in place: a device has nothing to keep
   ASSERT_EQ(open("/dev/full", 0x241), 3u);
   const uint32_t length = 1 << 20;  // larger than any stream buffer
   put_vectors(VECTORS_AT, {{BUFFERS_AT, length}, {BUFFERS_AT, length}});
@@ -294,47 +293,45 @@ TEST_F(FileServicesTest, ReadScattersUntilTheFileEnds) {
   EXPECT_EQ(std::string(reinterpret_cast<char*>(at(BUFFERS_AT)), 32), expected);
 }
 
-// The stream mode each flag combination opens with, seen through what a write
-// of "AB" right after opening does to the file and whether it can be read back.
-TEST_F(FileServicesTest, OpenFlagsChooseTheStreamMode) {
+// What each flag combination may open: a granted file read-only, the output
+// write-only (append or not, the output starts empty), and nothing else.
+TEST_F(FileServicesTest, OpenFlagsFollowTheGrants) {
   struct Case {
     uint32_t flags;
-    const char* before;  // null: no such file
-    uint32_t written;
-    const char* after;
-    bool readable;
+    const char* name;
+    uint32_t result;
     const char* why;
   };
   const Case cases[] = {
-      {0x0, "old content", 0, "old content", true, "read-only: rb"},
-      {0x241, "old content", 2, "AB", false, "write, create, truncate: wb"},
-      {0x41, nullptr, 2, "AB", false, "create alone: wb makes the file"},
-      {0x201, "old content", 2, "AB", false, "truncate alone: wb"},
-      {0x80241, "old content", 2, "AB", false, "other bits are ignored"},
-      {0x1, "old content", 2, "ABd content", true, "write-only alone: r+b"},
-      {0x401, "old", 2, "oldAB", false, "write-only append: ab"},
-      {0x641, "old", 2, "oldAB", false, "append is tested before create"},
-      {0x442, "old content", 2, "AB", true, "read-write, create, truncate: w+b"},
-      {0x402, "old", 2, "oldAB", true, "read-write append: a+b"},
-      {0x2, "old content", 2, "ABd content", true, "read-write: r+b"},
-      {0x3, "old content", 2, "ABd content", true, "access mode 3 is read-write"},
+      {0x0, "frame.png", 3u, "read-only, a readable file"},
+      {0x241, "out.velt", 3u, "write, create, truncate: the output"},
+      {0x41, "out.velt", 3u, "create alone"},
+      {0x201, "out.velt", 3u, "truncate alone"},
+      {0x80241, "out.velt", 3u, "other bits are ignored"},
+      {0x1, "out.velt", 3u, "write-only alone"},
+      {0x401, "out.velt", 3u, "write-only append"},
+      {0x442, "out.velt", uint32_t(-WASI_EACCES), "read-write, create, truncate"},
+      {0x402, "out.velt", uint32_t(-WASI_EACCES), "read-write append"},
+      {0x2, "out.velt", uint32_t(-WASI_EACCES), "read-write"},
+      {0x3, "out.velt", uint32_t(-WASI_EACCES), "access mode 3 is read-write"},
+      {0x241, "frame.png", uint32_t(-WASI_EACCES), "writing a file that is not the output"},
   };
+  make_file("frame.png", "png");
   for (const Case& c : cases) {
     SCOPED_TRACE(c.why);
-    fs::remove(path("file"));
-    if (c.before) make_file("file", c.before);
-    ASSERT_EQ(open(path("file"), c.flags), 3u);
-    EXPECT_EQ(write(3, "AB"), 0u);
-    EXPECT_EQ(get_u32(RESULT_AT), c.written);
-    ASSERT_EQ(seek(3, 0, 0), 0u);
-    put_vectors(VECTORS_AT, {{BUFFERS_AT, 64}});
-    EXPECT_EQ(read_v(3, VECTORS_AT, 1, RESULT_AT), 0u);
-    EXPECT_EQ(get_u32(RESULT_AT), c.readable ? strlen(c.after) : 0);
+    make_file("out.velt", "old");
+    output_.path = path("out.velt");
+    uint32_t fd = open(path(c.name), c.flags);
+    EXPECT_EQ(fd, c.result);
+    if (fd != 3u) continue;
     EXPECT_EQ(close_fd(3), 0u);
-    EXPECT_EQ(file_content("file"), c.after);
+    std::string error;
+    if (c.flags != 0) {
+      EXPECT_TRUE(output_.file.commit(&error)) << error;
+      EXPECT_EQ(file_content("out.velt"), "") << "the output starts empty";
+    }
   }
-  fs::remove(path("file"));
-  EXPECT_EQ(open(path("file"), 0x1), uint32_t(-WASI_ENOENT)) << "r+b needs the file";
+  EXPECT_EQ(file_content("frame.png"), "png");
 }
 
 TEST_F(FileServicesTest, SeekMovesByWhenceAndStoresTheNewPosition) {
@@ -363,7 +360,7 @@ TEST_F(FileServicesTest, SeekMovesByWhenceAndStoresTheNewPosition) {
     put_u32(RESULT_AT + 4, 0xDEADBEEF);
     EXPECT_EQ(seek(3, c.offset, c.whence), c.result);
     EXPECT_EQ(get_u64(RESULT_AT), c.result == 0 ? c.position : 0xDEADBEEFDEADBEEF);
-    EXPECT_EQ(ftello(fd_table[3]), off_t(c.position));
+    EXPECT_EQ(ftello(context_->fd_table[3]), off_t(c.position));
   }
 }
 
@@ -414,7 +411,9 @@ TEST_F(FileServicesTest, HeapGrowthAddsWholePagesUpToTheMaximum) {
 // computed in 32 bits.
 TEST_F(FileServicesTest, VectorRangesAreCheckedBeforeAnyTransfer) {
   make_file("data", std::string(64, 'x'));
-  ASSERT_EQ(open(path("data"), 0x2), 3u);
+  ASSERT_EQ(open(path("data"), 0), 3u);
+  output_.path = path("out.velt");
+  ASSERT_EQ(open(path("out.velt"), 0x241), 4u);
   const uint32_t last = end() - 8;  // room for one entry or one buffer at the end
   struct Case {
     uint32_t iovs;
@@ -444,19 +443,20 @@ TEST_F(FileServicesTest, VectorRangesAreCheckedBeforeAnyTransfer) {
       SCOPED_TRACE(std::string(service) + ": " + c.why);
       put_vectors(c.iovs, c.entries);
       if (c.result_at <= end() - 4) put_u32(c.result_at, 0xDEADBEEF);
-      fseeko(fd_table[3], 0, SEEK_SET);
+      const uint32_t fd = service[0] == 'w' ? 4 : 3;
+      fseeko(context_->fd_table[fd], 0, SEEK_SET);
       const std::vector<uint8_t> tail(at(end() - 64), at(end()));
       const std::vector<uint8_t> work(at(VECTORS_AT), at(BUFFERS_AT + 64));
 
       uint32_t result = service[0] == 'w'
-                            ? write_v(3, c.iovs, c.iovs_len, c.result_at)
-                            : read_v(3, c.iovs, c.iovs_len, c.result_at);
+                            ? write_v(fd, c.iovs, c.iovs_len, c.result_at)
+                            : read_v(fd, c.iovs, c.iovs_len, c.result_at);
       if (c.accepted) {
         EXPECT_EQ(result, 0u);
-        EXPECT_EQ(get_u32(c.result_at), uint64_t(ftello(fd_table[3])));
+        EXPECT_EQ(get_u32(c.result_at), uint64_t(ftello(context_->fd_table[fd])));
       } else {
         EXPECT_EQ(result, uint32_t(WASI_EINVAL));
-        EXPECT_EQ(ftello(fd_table[3]), 0);
+        EXPECT_EQ(ftello(context_->fd_table[fd]), 0);
         EXPECT_EQ(std::vector<uint8_t>(at(end() - 64), at(end())), tail);
         EXPECT_EQ(std::vector<uint8_t>(at(VECTORS_AT), at(BUFFERS_AT + 64)), work);
         if (c.result_at <= end() - 4) {
@@ -483,7 +483,7 @@ TEST_F(FileServicesTest, SeekResultMustFitInTheMemory) {
   ASSERT_EQ(seek(3, 4, 0), 0u);
   EXPECT_EQ(seek_at(3, 7, 0, end() - 7), uint32_t(WASI_EINVAL));
   EXPECT_EQ(seek_at(3, 7, 0, 0xFFFFFFFC), uint32_t(WASI_EINVAL));
-  EXPECT_EQ(ftello(fd_table[3]), 4);
+  EXPECT_EQ(ftello(context_->fd_table[3]), 4);
   EXPECT_EQ(seek_at(3, 7, 0, end() - 8), 0u);
   EXPECT_EQ(get_u64(end() - 8), 7u);
 }
@@ -496,7 +496,7 @@ TEST_F(FileServicesTest, PathMustEndInsideTheMemory) {
   EXPECT_EQ(open_at(end() - uint32_t(name.size()), 0), NEG_EINVAL);
   EXPECT_EQ(open_at(end(), 0), NEG_EINVAL);
   EXPECT_EQ(open_at(0xFFFFFFFF, 0), NEG_EINVAL);
-  EXPECT_EQ(fd_table[3], nullptr);
+  EXPECT_EQ(context_->fd_table[3], nullptr);
 
   const uint32_t fits = end() - uint32_t(name.size()) - 1;
   put(fits, name + '\0');  // the NUL is the last byte
@@ -531,9 +531,12 @@ TEST_F(FileServicesTest, ConsoleHookTakesTheModulesConsoleOutput) {
   EXPECT_EQ(get_u32(RESULT_AT), 5u);
 
   // file descriptors are not the console: their bytes still go to the file
+  output_.path = path("out.velt");
   ASSERT_EQ(open(path("out.velt"), 0x241), 3u);
   ASSERT_EQ(write(3, "VELT"), 0u);
   EXPECT_EQ(close_fd(3), 0u);
+  std::string error;
+  ASSERT_TRUE(output_.file.commit(&error)) << error;
   EXPECT_EQ(file_content("out.velt"), "VELT");
   EXPECT_EQ(taken, "1:hello;1: world!;2:hello;");
 }

@@ -6,10 +6,12 @@
 #include <cstring>
 #include <vector>
 
-#include "module_instance.h"
+#include "module_host.h"
 #include "probe.h"
 
 namespace {
+
+VELT_PLAIN_MODULE(ProbeModule, probe);
 
 constexpr uint32_t INITIAL_PAGES = 1024;
 constexpr uint32_t MAX_PAGES = 32768;
@@ -17,22 +19,20 @@ constexpr uint32_t DEPTH_LIMIT = 500;
 
 class RuntimeChecksTest : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    if (!wasm_rt_is_initialized()) velt_runtime_init();
-    Z_probe_init_module();
-  }
   void SetUp() override {
-    Z_probe_instantiate(&probe_);
-    memory_ = Z_probeZ_memory(&probe_);
+    module_ = std::make_unique<ModuleHost<ProbeModule>>();
+    probe_ = module_->instance();
+    memory_ = module_->memory();
   }
-  void TearDown() override { Z_probe_free(&probe_); }
+  void TearDown() override { module_.reset(); }
 
   uint32_t end() const { return memory_->size; }
   std::vector<uint8_t> tail() const {
     return std::vector<uint8_t>(memory_->data + end() - 8, memory_->data + end());
   }
 
-  Z_probe_instance_t probe_{};
+  std::unique_ptr<ModuleHost<ProbeModule>> module_;
+  Z_probe_instance_t* probe_ = nullptr;
   wasm_rt_memory_t* memory_ = nullptr;
 };
 
@@ -60,34 +60,34 @@ TEST_F(RuntimeChecksTest, AccessesMustEndInsideTheMemory) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.why);
     memset(memory_->data + end() - 8, 0, 8);
-    EXPECT_EQ(run_guarded([&] { c.call(&probe_, end() - c.back); }), c.trap);
+    EXPECT_EQ(run_guarded([&] { c.call(probe_, end() - c.back); }), c.trap);
     // a trapping access writes nothing, not even the part inside
     if (c.trap != WASM_RT_TRAP_NONE) {
       EXPECT_EQ(tail(), std::vector<uint8_t>(8, 0));
     }
   }
-  EXPECT_EQ(run_guarded([&] { Z_probeZ_store32(&probe_, 0xFFFFFFFE, 1); }), WASM_RT_TRAP_OOB)
+  EXPECT_EQ(run_guarded([&] { Z_probeZ_store32(probe_, 0xFFFFFFFE, 1); }), WASM_RT_TRAP_OOB)
       << "offset + width wraps in 32 bits";
-  EXPECT_EQ(run_guarded([&] { Z_probeZ_fill(&probe_, 16, 0, 0xFFFFFFF8); }), WASM_RT_TRAP_OOB)
+  EXPECT_EQ(run_guarded([&] { Z_probeZ_fill(probe_, 16, 0, 0xFFFFFFF8); }), WASM_RT_TRAP_OOB)
       << "offset + length wraps in 32 bits";
 }
 
 TEST_F(RuntimeChecksTest, TheFiveHundredAndFirstNestedCallTraps) {
   // deep(n) makes n + 1 nested calls, itself included
   uint32_t result = 0;
-  EXPECT_EQ(run_guarded([&] { result = Z_probeZ_deep(&probe_, DEPTH_LIMIT - 1); }),
+  EXPECT_EQ(run_guarded([&] { result = Z_probeZ_deep(probe_, DEPTH_LIMIT - 1); }),
             WASM_RT_TRAP_NONE);
   EXPECT_EQ(result, DEPTH_LIMIT - 1);
   EXPECT_EQ(wasm_rt_call_stack_depth, 0u) << "every return restores the counter";
 
-  EXPECT_EQ(run_guarded([&] { Z_probeZ_deep(&probe_, DEPTH_LIMIT); }), WASM_RT_TRAP_EXHAUSTION);
+  EXPECT_EQ(run_guarded([&] { Z_probeZ_deep(probe_, DEPTH_LIMIT); }), WASM_RT_TRAP_EXHAUSTION);
   EXPECT_EQ(wasm_rt_call_stack_depth, 0u) << "the recovery point restores the counter";
 
   // the instance is whole after the trap
-  EXPECT_EQ(run_guarded([&] { result = Z_probeZ_deep(&probe_, DEPTH_LIMIT - 1); }),
+  EXPECT_EQ(run_guarded([&] { result = Z_probeZ_deep(probe_, DEPTH_LIMIT - 1); }),
             WASM_RT_TRAP_NONE);
   EXPECT_EQ(result, DEPTH_LIMIT - 1);
-  EXPECT_EQ(run_guarded([&] { Z_probeZ_store8(&probe_, end() - 1, 7); }), WASM_RT_TRAP_NONE);
+  EXPECT_EQ(run_guarded([&] { Z_probeZ_store8(probe_, end() - 1, 7); }), WASM_RT_TRAP_NONE);
   EXPECT_EQ(memory_->data[end() - 1], 7);
 }
 
@@ -111,8 +111,8 @@ TEST_F(RuntimeChecksTest, GrowthIsBoundedByTheMaximum) {
     SCOPED_TRACE(c.why);
     uint32_t result = 0, pages = 0;
     ASSERT_EQ(run_guarded([&] {
-                result = Z_probeZ_grow(&probe_, c.pages);
-                pages = Z_probeZ_size(&probe_);
+                result = Z_probeZ_grow(probe_, c.pages);
+                pages = Z_probeZ_size(probe_);
               }),
               WASM_RT_TRAP_NONE);
     EXPECT_EQ(result, c.result);
@@ -124,11 +124,11 @@ TEST_F(RuntimeChecksTest, GrowthIsBoundedByTheMaximum) {
 TEST_F(RuntimeChecksTest, GrownMemoryIsZeroedAndInBounds) {
   const uint32_t old_end = end();
   uint32_t value = 1;
-  ASSERT_EQ(run_guarded([&] { Z_probeZ_grow(&probe_, 2); }), WASM_RT_TRAP_NONE);
-  EXPECT_EQ(run_guarded([&] { value = Z_probeZ_load8(&probe_, old_end); }), WASM_RT_TRAP_NONE);
+  ASSERT_EQ(run_guarded([&] { Z_probeZ_grow(probe_, 2); }), WASM_RT_TRAP_NONE);
+  EXPECT_EQ(run_guarded([&] { value = Z_probeZ_load8(probe_, old_end); }), WASM_RT_TRAP_NONE);
   EXPECT_EQ(value, 0u);
-  EXPECT_EQ(run_guarded([&] { Z_probeZ_store32(&probe_, end() - 4, 1); }), WASM_RT_TRAP_NONE);
-  EXPECT_EQ(run_guarded([&] { Z_probeZ_store32(&probe_, end() - 3, 1); }), WASM_RT_TRAP_OOB);
+  EXPECT_EQ(run_guarded([&] { Z_probeZ_store32(probe_, end() - 4, 1); }), WASM_RT_TRAP_NONE);
+  EXPECT_EQ(run_guarded([&] { Z_probeZ_store32(probe_, end() - 3, 1); }), WASM_RT_TRAP_OOB);
 }
 
 }  // namespace

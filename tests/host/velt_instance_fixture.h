@@ -1,30 +1,38 @@
-// A fresh encoder module instance for each test, set up as the driver does:
-// services context, instance, static initialisation.
+// A fresh encoder module instance for each test, made by the module host:
+// services context, instance, start-up. It may read any file, and write the
+// path given to output_.
 #ifndef VELT_TESTS_VELT_INSTANCE_FIXTURE_H
 #define VELT_TESTS_VELT_INSTANCE_FIXTURE_H
 
 #include <gtest/gtest.h>
 
-#include "file_services.h"
-#include "module_instance.h"
+#include <memory>
+
+#include "module_host.h"
+
+VELT_LIBRARY_MODULE(FixtureEncoderModule, velt);
 
 class VeltInstanceTest : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    if (!wasm_rt_is_initialized()) velt_runtime_init();
-  }
-  void SetUp() override {
-    context_ = wasm_syscalls_init(&instance_);
-    wasm2c_velt_instantiate(&instance_, context_);
-    memory_ = Z_veltZ_memory(&instance_);
-    ASSERT_EQ(run_guarded([&] { Z_veltZ_j(&instance_); }), WASM_RT_TRAP_NONE);
-  }
-  void TearDown() override {
-    wasm2c_velt_free(&instance_);
-    wasm_syscalls_free(context_);
+  void SetUp() override { make_instance(); }
+  void TearDown() override { module_.reset(); }
+
+  void make_instance() {
+    FileGrants grants;
+    grants.readable = [](const std::string& path) {
+      return ReadGrant{ReadGrant::GRANTED, path};
+    };
+    grants.output = &output_;
+    module_ = std::make_unique<ModuleHost<FixtureEncoderModule>>(std::move(grants));
+    ASSERT_EQ(module_->start_trap(), WASM_RT_TRAP_NONE);
+    instance_ = module_->instance();
+    context_ = module_->services();
+    memory_ = module_->memory();
   }
 
-  Z_velt_instance_t instance_{};
+  OutputGrant output_;  // outlives the instance that writes it
+  std::unique_ptr<ModuleHost<FixtureEncoderModule>> module_;
+  Z_velt_instance_t* instance_ = nullptr;
   Z_a_instance_t* context_ = nullptr;
   wasm_rt_memory_t* memory_ = nullptr;
 };

@@ -1,5 +1,5 @@
 // velt encode end to end: the files it writes against velt-encode-flags,
-// frame order, the temporary links, progress and failures.
+// frame order, the output kept whole, progress and failures.
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -148,26 +148,27 @@ TEST(EncodeCommand, TakesADirectoryInNaturalOrder) {
   EXPECT_TRUE(e2e::same_bytes(read_file(out.file("out.velt")), expected));
 }
 
-TEST(EncodeCommand, RemovesItsTemporaryLinksAfterSuccessAndFailure) {
-  TempDir frames, tmp;
+// The output is written beside its path under a temporary name: only the
+// finished file is ever seen there, and a run that keeps none leaves the old one.
+TEST(EncodeCommand, LeavesOnlyTheFinishedFileBehind) {
+  TempDir frames, out;
   e2e::write_png(frames.file("a.png"), Image(4, 4, e2e::kRed));
   e2e::write_png(frames.file("b.png"), Image(4, 4, e2e::kGreen));
-  e2e::RunResult ok = toolkit_test::run_velt_with_tmpdir(
-      {"encode", frames.path(), frames.file("o.velt")}, tmp.path());
+  e2e::RunResult ok = run_velt({"encode", frames.path(), out.file("o.velt")});
   EXPECT_EQ(ok.exit_status, 0) << ok.err;
-  EXPECT_EQ(list_directory(tmp.path()), std::vector<std::string>{});
+  EXPECT_EQ(list_directory(out.path()), std::vector<std::string>{"o.velt"});
+  const Bytes finished = read_file(out.file("o.velt"));
 
-  e2e::write_file(frames.file("b.png"), {'n', 'o', 't'});
-  e2e::RunResult failed = toolkit_test::run_velt_with_tmpdir(
-      {"encode", frames.path(), frames.file("o.velt")}, tmp.path());
+  e2e::write_file(frames.file("a.png"), {'n', 'o', 't'});
+  e2e::RunResult failed = run_velt({"encode", frames.path(), out.file("o.velt")});
   EXPECT_EQ(failed.exit_status, 1);
-  EXPECT_EQ(list_directory(tmp.path()), std::vector<std::string>{});
+  EXPECT_EQ(list_directory(out.path()), std::vector<std::string>{"o.velt"});
+  EXPECT_EQ(read_file(out.file("o.velt")), finished) << "a failure at frame 0 keeps the old file";
 }
 
-TEST(EncodeCommand, RemovesItsTemporaryLinksWhenInterrupted) {
-  TempDir frames, tmp;
-  // noisy frames in the 12-byte mode keep the encoder busy for a while; more
-  // links than the interrupt cleanup's table holds paths
+TEST(EncodeCommand, InterruptedRunKeepsTheOldOutput) {
+  TempDir frames, out;
+  // noisy frames in the 12-byte mode keep the encoder busy for a while
   uint32_t seed = 1;
   for (int f = 0; f < 20; ++f) {
     Image image(64, 64, e2e::kBlack);
@@ -178,32 +179,34 @@ TEST(EncodeCommand, RemovesItsTemporaryLinksWhenInterrupted) {
     }
     e2e::write_png(frames.file("f" + std::to_string(f) + ".png"), image);
   }
-  std::string out = frames.file("o.velt");
+  const std::string output = out.file("o.velt");
+  const Bytes old = {'o', 'l', 'd'};
   for (int signal_number : {SIGTERM, SIGINT, SIGHUP}) {
     SCOPED_TRACE(strsignal(signal_number));
+    e2e::write_file(output, old);
     pid_t pid = fork();
     ASSERT_GE(pid, 0);
     if (pid == 0) {
-      setenv("TMPDIR", tmp.path().c_str(), 1);
-      execl(VELT_PATH, VELT_PATH, "encode", frames.path().c_str(), out.c_str(), "--mode",
+      for (int s : {SIGTERM, SIGINT, SIGHUP}) signal(s, SIG_DFL);
+      execl(VELT_PATH, VELT_PATH, "encode", frames.path().c_str(), output.c_str(), "--mode",
             "opaque12", static_cast<char*>(nullptr));
       _exit(127);
     }
-    // wait for the link directory to be filled, then stop the run
+    // wait for the temporary file beside the output, then stop the run
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    bool linked = false;
-    while (!linked && std::chrono::steady_clock::now() < deadline) {
-      for (const std::string& name : list_directory(tmp.path()))
-        if (list_directory(tmp.file(name)).size() == 20) linked = true;
-      if (!linked) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    bool started = false;
+    while (!started && std::chrono::steady_clock::now() < deadline) {
+      started = list_directory(out.path()).size() == 2;
+      if (!started) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     kill(pid, signal_number);
     int status = 0;
     waitpid(pid, &status, 0);
-    ASSERT_TRUE(linked) << "the links never appeared";
-    ASSERT_TRUE(WIFEXITED(status)) << "the links are removed, then the run exits";
+    ASSERT_TRUE(started) << "the run never began its file";
+    ASSERT_TRUE(WIFEXITED(status)) << "the temporary file is removed, then the run exits";
     EXPECT_EQ(WEXITSTATUS(status), 128 + signal_number) << "the run ended before it was stopped";
-    EXPECT_EQ(list_directory(tmp.path()), std::vector<std::string>{});
+    EXPECT_EQ(list_directory(out.path()), std::vector<std::string>{"o.velt"});
+    EXPECT_EQ(read_file(output), old);
   }
 }
 

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "encoder_messages.h"
+#include "encoder_failure.h"
 #include "progress_bar.h"
 
 namespace {
@@ -29,32 +29,34 @@ TEST(ProgressLine, KeepsItsLengthAsTheCountGrows) {
     EXPECT_EQ(format_progress_line(done, 120, 5, 60).size(), 60u) << done;
 }
 
-void append(EncoderMessages& messages, const std::string& text) {
-  messages.append(reinterpret_cast<const uint8_t*>(text.data()), text.size());
-}
-
-TEST(EncoderMessages, FirstMessageBecomesOneLine) {
-  auto rename = [](const std::string& word) {
-    return word == "/tmp/velt-a/3.png" ? std::string("shots/frame10.png") : std::string();
-  };
+// What velt encode says for each way a run can fail, from the run's outcome.
+TEST(EncoderFailure, EachCodeNamesTheFileAndTheReason) {
+  auto frame_path = [](int32_t n) { return "shots/frame" + std::to_string(n + 1) + ".png"; };
   struct Case {
-    std::string console;
+    uint32_t result;
+    int32_t failing_frame;
+    std::string reason, output_error;
     const char* message;
   };
   const Case cases[] = {
-      {"compress_video_wasm\nError!Cannot decode frame /tmp/velt-a/3.png: invalid CRC.\n",
-       "cannot decode frame shots/frame10.png: invalid CRC"},
-      {"compress_video_wasm\nImage width and height overflow\xEF\xBC\x81",
-       "image width and height overflow"},
-      {"compress_video_wasm\nError!The width and height must be divisible by 4.\nError!Failed to "
-       "write o.\n",
-       "the width and height must be divisible by 4"},
-      {"compress_video_wasm\n", ""},
+      {1, -1, "", "it is a directory", "cannot open output file o.velt: it is a directory"},
+      {2, 3, "Permission denied", "", "cannot read frame shots/frame4.png: Permission denied"},
+      {3, 1, "30x4", "", "the width and height must be divisible by 4: shots/frame2.png is 30x4"},
+      {4, 0, "1024x4", "",
+       "frame shots/frame1.png is 1024x4: the width and height must be below 1024"},
+      {5, 2, "8x8, but frame 0 is 4x4", "", "frame shots/frame3.png is 8x8, but frame 0 is 4x4"},
+      {6, -1, "", "", "failed to write o.velt"},
+      {6, -1, "", "No space left on device", "failed to write o.velt: No space left on device"},
+      {7, 9, "invalid CRC", "", "cannot decode frame shots/frame10.png: invalid CRC"},
+      {8, 65535, "", "", "too many frames: frame 65535 and later were not encoded"},
   };
   for (const Case& c : cases) {
-    EncoderMessages messages;
-    append(messages, c.console);
-    EXPECT_EQ(messages.first_message(rename), c.message) << c.console;
+    EncodingOutcome outcome;
+    outcome.result = c.result;
+    outcome.report.failing_frame = c.failing_frame;
+    outcome.report.reason = c.reason;
+    outcome.output_error = c.output_error;
+    EXPECT_EQ(encoder_failure_message(outcome, "o.velt", frame_path), c.message);
   }
 }
 

@@ -1,0 +1,38 @@
+#include "encoder_failure.h"
+
+#include "velt_encoder.h"
+
+namespace {
+
+std::string with_reason(const std::string& text, const std::string& reason) {
+  return reason.empty() ? text : text + ": " + reason;
+}
+
+}  // namespace
+
+std::string encoder_failure_message(const EncodingOutcome& outcome, const std::string& output,
+                                    const std::function<std::string(int32_t)>& frame_path) {
+  const std::string& reason = outcome.report.reason;
+  const int32_t failing = outcome.report.failing_frame;
+  const std::string frame = failing >= 0 ? frame_path(failing) : "?";
+  switch (outcome.result) {
+    case VELT_ERR_OPEN_OUTPUT:
+      return with_reason("cannot open output file " + output, outcome.output_error);
+    case VELT_ERR_READ_FRAME:
+      return with_reason("cannot read frame " + frame, reason);
+    case VELT_ERR_NOT_MULTIPLE_OF_4:
+      return "the width and height must be divisible by 4: " + frame + " is " + reason;
+    case VELT_ERR_TOO_LARGE:
+      return "frame " + frame + " is " + reason + ": the width and height must be below 1024";
+    case VELT_ERR_SIZE_CHANGED:
+      return "frame " + frame + " is " + reason;
+    case VELT_ERR_WRITE:
+      return with_reason("failed to write " + output, outcome.output_error);
+    case VELT_ERR_DECODE_FRAME:
+      return with_reason("cannot decode frame " + frame, reason);
+    case VELT_ERR_TOO_MANY_FRAMES:
+      return "too many frames: frame 65535 and later were not encoded";
+    default:
+      return "the encoder failed with code " + std::to_string(outcome.result);
+  }
+}
