@@ -184,11 +184,6 @@ uint32_t wasi_error(int host_errno) {
   return WASI_EIO;
 }
 
-Z_a_instance_t* wasm_syscalls_init(Z_velt_instance_t* instance) {
-  // the memory record lives inside the instance, so its address is fixed
-  return wasm_syscalls_init_for(Z_veltZ_memory(instance), {}, {});
-}
-
 Z_a_instance_t* wasm_syscalls_init_for(wasm_rt_memory_t* memory, FileGrants grants,
                                        FileServiceHooks hooks) {
   auto* context = new Z_a_instance_t;

@@ -91,11 +91,9 @@ struct Z_a_instance_t {
   uint64_t file_calls = 0;
 };
 
-// Returns a new context for the encoder module's `instance`, with an empty
-// descriptor table, that grants no file at all.
-Z_a_instance_t* wasm_syscalls_init(Z_velt_instance_t* instance);
-// The same for any module: `memory` is its linear memory record, which may
-// still be empty (the instance is created after its context).
+// Returns a new context, with an empty descriptor table, for the module whose
+// linear memory record is `memory` (still empty: the instance is created
+// after its context).
 Z_a_instance_t* wasm_syscalls_init_for(wasm_rt_memory_t* memory, FileGrants grants,
                                        FileServiceHooks hooks);
 // Closes every stream the module left open and frees the context.

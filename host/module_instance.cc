@@ -2,7 +2,6 @@
 
 #include <csignal>
 
-#include "file_services.h"
 
 // The runtime library was built without the call-depth counter that the
 // translated module is compiled to use; the host provides it.
@@ -18,14 +17,3 @@ void velt_runtime_init() {
   std::signal(SIGSEGV, SIG_DFL);
   std::signal(SIGBUS, SIG_DFL);
 }
-
-void wasm2c_velt_instantiate(Z_velt_instance_t* instance, Z_a_instance_t* context) {
-  static bool module_initialised = false;
-  if (!module_initialised) {
-    Z_velt_init_module();
-    module_initialised = true;
-  }
-  Z_velt_instantiate(instance, context);
-}
-
-void wasm2c_velt_free(Z_velt_instance_t* instance) { Z_velt_free(instance); }

@@ -1,11 +1,13 @@
-// The encoder module instance: creation, teardown and guarded calls into it.
+// The runtime under every module: its set-up, and calls into a module with
+// the trap recovery point armed. Only the module host (module_host.h) uses
+// these directly.
 #ifndef VELT_MODULE_INSTANCE_H
 #define VELT_MODULE_INSTANCE_H
 
 #include <csetjmp>
 #include <cstdint>
 
-#include "velt.h"
+#include "wasm-rt.h"
 
 extern "C" {
 // The runtime's recovery point; a trap jumps here with its code.
@@ -18,12 +20,6 @@ extern jmp_buf wasm_rt_jmp_buf;
 // instead, so the default handling is restored: a crash in the host must stay
 // a crash, never pass for a module trap.
 void velt_runtime_init();
-
-// Creates the instance: its memory (1024 pages, at most 32768), function
-// table, data image and the services context it passes to every import.
-void wasm2c_velt_instantiate(Z_velt_instance_t* instance, struct Z_a_instance_t* context);
-// Frees the instance's function table and linear memory.
-void wasm2c_velt_free(Z_velt_instance_t* instance);
 
 // Runs `call` (a call into a module) with the trap recovery point armed.
 // Returns WASM_RT_TRAP_NONE, or the code of the trap that ended the call.
