@@ -4,7 +4,7 @@
 
 #include "reference_search.h"
 
-int bench_record_size(int mode) { return (mode & MODE_RECORD12) ? RECORD12_SIZE : RECORD8_SIZE; }
+int bench_record_size(int mode) { return VELT_RECORD_SIZE(mode); }
 
 int prepare_blocks(const uint8_t* rgba_blocks, int count, int mode, BlockState* prepared) {
   int kept = 0;
@@ -22,7 +22,7 @@ void encode_prepared(const BlockState* prepared, int count, int mode, bool refer
   for (int b = 0; b < count; b++) {
     const BlockState* block = prepared + b;
     uint8_t* record = records + size * b;
-    if (mode & MODE_RECORD12) {
+    if (mode & VELT_MODE_RECORD12) {
       if (reference) {
         reference_encode_block12(block->block_rgba, block->colour_list, block->colour_count, mode,
                                  record, nullptr);

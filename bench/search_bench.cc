@@ -35,7 +35,7 @@ const char* where_name(Where where) { return where == Where::native ? "native" :
 struct NativeBlocks {
   BlockState prepared[BENCH_MAX_BLOCKS];
   int count;
-  uint8_t records[BENCH_MAX_BLOCKS * MAX_RECORD_SIZE];
+  uint8_t records[BENCH_MAX_BLOCKS * VELT_MAX_RECORD_SIZE];
 };
 NativeBlocks native;
 
@@ -85,7 +85,9 @@ std::vector<uint8_t> records(Where where, int mode, int count) {
   return std::vector<uint8_t>(at, at + size);
 }
 
-bool applies(const BlockSet& set, int mode) { return !set.alpha_only || (mode & MODE_ALPHA_AWARE); }
+bool applies(const BlockSet& set, int mode) {
+  return !set.alpha_only || (mode & VELT_MODE_ALPHA_AWARE);
+}
 
 // Encodes every set in every mode the four ways and compares the records.
 bool check_records(const std::vector<BlockSet>& sets) {
@@ -169,7 +171,7 @@ namespace {
 
 int count_once(char** args) {
   Where where = std::strcmp(args[0], "module") == 0 ? Where::module : Where::native;
-  int mode = std::atoi(args[1]) & 3;
+  int mode = std::atoi(args[1]) & VELT_MODE_BITS;
   bool reference = std::strcmp(args[3], "reference") == 0;
   Photo photo;
   if (!load_photo(args[4], &photo)) return 1;

@@ -6,14 +6,7 @@
 #include <stdint.h>
 
 #include "colour_math.h"
-
-// Bits of the flags word that select the block encoding.
-enum {
-  MODE_ALPHA_AWARE = 1,  // alpha classification, transparent records
-  MODE_RECORD12 = 2,     // 12-byte block records
-};
-
-enum { RECORD8_SIZE = 8, RECORD12_SIZE = 12, MAX_RECORD_SIZE = 12 };
+#include "velt_format.h"  // the mode bits and record sizes
 
 // Working state of the block being encoded; one instance is reused for every
 // block, nothing of it carries over from one block to the next.
@@ -44,8 +37,8 @@ enum BlockKind {
 BlockKind prepare_block(BlockState* block, int mode);
 
 // Encodes the block at (x, y) of the frame in the given mode (flags & 3) into
-// `record`, which has room for MAX_RECORD_SIZE bytes; returns the record size
-// (8, or 12 in the 12-byte modes).
+// `record`, which has room for VELT_MAX_RECORD_SIZE bytes; returns the record
+// size (8, or 12 in the 12-byte modes).
 int encode_block(BlockState* block, const uint8_t* pixels, uint32_t width, uint32_t x, uint32_t y,
                  int mode, uint8_t* record);
 

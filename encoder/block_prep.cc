@@ -33,8 +33,8 @@ static uint8_t uniform_alpha_code_byte(int alpha) {
 static int write_uniform_record(const uint8_t* rgba, int mode, uint8_t* record) {
   uint16_t c = pack_rgb565(rgba[0], rgba[1], rgba[2]);
   uint8_t lo = (uint8_t)(c & 0xFF), hi = (uint8_t)(c >> 8);
-  bool alpha_aware = (mode & MODE_ALPHA_AWARE) != 0;
-  int size = (mode & MODE_RECORD12) ? RECORD12_SIZE : RECORD8_SIZE;
+  bool alpha_aware = (mode & VELT_MODE_ALPHA_AWARE) != 0;
+  int size = VELT_RECORD_SIZE(mode);
   memset(record, 0, (size_t)size);
   record[0] = lo;
   record[1] = hi;
@@ -42,7 +42,7 @@ static int write_uniform_record(const uint8_t* rgba, int mode, uint8_t* record) 
     // equal endpoints: three-colour mode, or the alpha layout
     record[2] = lo;
     record[3] = hi;
-    if (size == RECORD12_SIZE) memset(record + 4, uniform_alpha_code_byte(rgba[3]), 8);
+    if (size == VELT_RECORD12_SIZE) memset(record + 4, uniform_alpha_code_byte(rgba[3]), 8);
   }
   return size;
 }
@@ -51,21 +51,22 @@ static int write_uniform_record(const uint8_t* rgba, int mode, uint8_t* record) 
 // zero endpoints and every pixel on the transparent index or code.
 static int write_transparent_record(int mode, uint8_t* record) {
   memset(record, 0, 4);
-  if (mode & MODE_RECORD12) {
+  if (mode & VELT_MODE_RECORD12) {
     memset(record + 4, 0x44, 8);
-    return RECORD12_SIZE;
+    return VELT_RECORD12_SIZE;
   }
   memset(record + 4, 0xFF, 4);
-  return RECORD8_SIZE;
+  return VELT_RECORD8_SIZE;
 }
 
 BlockKind prepare_block(BlockState* block, int mode) {
   const uint8_t* rgba = block->block_rgba;
-  bool alpha_aware = (mode & MODE_ALPHA_AWARE) != 0;
+  bool alpha_aware = (mode & VELT_MODE_ALPHA_AWARE) != 0;
 
   block->has_transparency = false;
   if (alpha_aware) {
-    int threshold = (mode & MODE_RECORD12) ? ALPHA_THRESHOLD_RECORD12 : ALPHA_THRESHOLD_RECORD8;
+    int threshold =
+        (mode & VELT_MODE_RECORD12) ? ALPHA_THRESHOLD_RECORD12 : ALPHA_THRESHOLD_RECORD8;
     int visible = 0;
     for (int i = 0; i < 16; i++) {
       block->alpha_flags[i] = rgba[4 * i + 3] >= threshold;
@@ -98,10 +99,10 @@ int encode_block(BlockState* block, const uint8_t* pixels, uint32_t width, uint3
     case BLOCK_COLOURS:
       break;
   }
-  if (mode & MODE_RECORD12) {
+  if (mode & VELT_MODE_RECORD12) {
     encode_block12(block, mode, record);
-    return RECORD12_SIZE;
+    return VELT_RECORD12_SIZE;
   }
   encode_colour_block(block, mode, record);
-  return RECORD8_SIZE;
+  return VELT_RECORD8_SIZE;
 }

@@ -67,7 +67,7 @@ void pack_block_record(uint16_t c0, uint16_t c1, const uint8_t indices[16], uint
 bool order_endpoints(const BlockState* block, int mode, int alpha_bound, uint16_t e, uint16_t f,
                      uint16_t* c0, uint16_t* c1) {
   bool smaller_first = false;
-  if (mode & MODE_ALPHA_AWARE) {
+  if (mode & VELT_MODE_ALPHA_AWARE) {
     smaller_first = e == f;
     for (int i = 0; i < 16 && !smaller_first; i++)
       smaller_first = block->block_rgba[4 * i + 3] < alpha_bound;

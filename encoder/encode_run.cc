@@ -12,11 +12,7 @@
 
 namespace {
 
-enum {
-  FRAME_PATH_SIZE = 256,
-  // the header's count is 16 bits: frame 65535 is one too many
-  MAX_FRAME_COUNT = 65535,
-};
+enum { FRAME_PATH_SIZE = 256 };
 
 struct Image {
   unsigned char* pixels;
@@ -33,15 +29,15 @@ struct EncodingRun {
   int mode;
   uint8_t rate_code;
   FILE* out;
-  uint8_t header[HEADER_SIZE];
+  uint8_t header[VELT_HEADER_SIZE];
   char frame_path[FRAME_PATH_SIZE];
   Image current;
   Image previous;
   int32_t result;
   RunReport report;
-  uint8_t change_flags[MAX_BLOCK_COUNT];
-  uint8_t change_map[MAX_CHANGE_MAP_SIZE];
-  uint8_t record[MAX_RECORD_SIZE];
+  uint8_t change_flags[VELT_MAX_BLOCK_COUNT];
+  uint8_t change_map[VELT_MAX_CHANGE_MAP_SIZE];
+  uint8_t record[VELT_MAX_RECORD_SIZE];
   BlockState block;
 };
 
@@ -225,7 +221,7 @@ int32_t finish(int32_t frame_count, bool closing_written) {
     puts("Failed to seek to position");
     fail(VELT_ERR_WRITE);
   }
-  if (seeked) write_bytes(run.header, HEADER_SIZE);
+  if (seeked) write_bytes(run.header, VELT_HEADER_SIZE);
   if (ferror(run.out)) written = false;
   if (fclose(run.out) != 0) written = false;
   run.out = nullptr;
@@ -249,7 +245,7 @@ int32_t compress_video_wasm(const char* pattern, const char* output, int32_t fla
   run.pattern_has_number = false;
   for (const char* p = pattern; *p != '\0'; p++)
     if (*p == 'X') run.pattern_has_number = true;
-  run.mode = flags & 3;
+  run.mode = flags & VELT_MODE_BITS;
   run.rate_code = header_rate_code(fps, flags);
 
   run.out = fopen(output, "wb");
@@ -265,14 +261,15 @@ int32_t compress_video_wasm(const char* pattern, const char* output, int32_t fla
     return abandon_output();
   }
   set_header_identity(run.header, run.rate_code);
-  if ((run.current.width | run.current.height) > 1023) {
+  // the sides are multiples of 4 by now: above 1020 means 1024 or more
+  if (run.current.width > VELT_MAX_SIDE || run.current.height > VELT_MAX_SIDE) {
     puts("Image width and height overflow！");
     fail(VELT_ERR_TOO_LARGE, size_text(run.current));
     run.report.failing_frame = 0;
     return abandon_output();
   }
   set_header_size(run.header, run.current.width / 4, run.current.height / 4);
-  write_bytes(run.header, HEADER_SIZE);
+  write_bytes(run.header, VELT_HEADER_SIZE);
   encode_frame(true);
 
   // frames 1, 2, ... up to the first missing one; a frame that cannot be
@@ -280,7 +277,8 @@ int32_t compress_video_wasm(const char* pattern, const char* output, int32_t fla
   int32_t frame_count = 1;
   bool too_many = false;
   for (int32_t number = 1; !ferror(run.out); number++) {
-    if (number == MAX_FRAME_COUNT) {
+    // the header's count is 16 bits: frame 65535 is one too many
+    if (number == VELT_MAX_FRAME_COUNT) {
       expand_frame_pattern(run.pattern, number, run.frame_path);
       too_many = frame_file_exists(run.frame_path);
       break;
@@ -310,7 +308,7 @@ int32_t compress_video_wasm(const char* pattern, const char* output, int32_t fla
     puts("Error!Too many frames: frame 65535 and later were not encoded.");
     fail(VELT_ERR_TOO_MANY_FRAMES);
     fflush(stdout);
-    run.report.failing_frame = MAX_FRAME_COUNT;
+    run.report.failing_frame = VELT_MAX_FRAME_COUNT;
     result = run.report.result = run.result;
   }
   return result;

@@ -3,15 +3,14 @@
 // is applied to a picture.
 #include <cstdlib>
 
+#include "velt_format.h"
 #include "velt_reader.h"
 
 namespace {
 
-const uint64_t kHeaderSize = 10;
-
 void check_layout(const VeltLayout& layout, size_t size) {
   if (layout.records.size() != size_t(layout.header.frame_count) + 1) abort();
-  uint64_t offset = kHeaderSize;
+  uint64_t offset = VELT_HEADER_SIZE;
   for (const FrameRecordSpan& span : layout.records) {
     if (span.offset != offset) abort();
     offset += span.size;

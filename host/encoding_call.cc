@@ -6,28 +6,27 @@
 #include "frame_pattern.h"
 #include "module_host.h"
 #include "output_check.h"
+#include "velt_encoder.h"
 
 namespace {
 
 VELT_LIBRARY_MODULE(EncoderModule, velt);
 
-// The encoder's code for an output that could not be written.
-constexpr uint32_t OUTPUT_NOT_WRITTEN = 6;
 // The report's layout in module memory: four 32-bit words, then the reason.
 constexpr uint32_t REPORT_WORDS = 4;
-constexpr uint32_t REPORT_REASON_SIZE = 160;
+static_assert(sizeof(RunReport) == REPORT_WORDS * 4 + RUN_REASON_SIZE, "the module's layout");
 
 // The module's report of the run it just made, checked to lie in its memory;
 // a reason without its NUL inside the report is cut there.
 bool read_run_report(ModuleHost<EncoderModule>& module, ModuleRunReport* report) {
   uint32_t offset = Z_veltZ_q(module.instance());
-  if (offset == 0 || !module.in_memory(offset, REPORT_WORDS * 4 + REPORT_REASON_SIZE)) return false;
+  if (offset == 0 || !module.in_memory(offset, REPORT_WORDS * 4 + RUN_REASON_SIZE)) return false;
   const uint8_t* at = module.memory()->data + offset;
   int32_t words[REPORT_WORDS];
   std::memcpy(words, at, sizeof words);  // the module's memory is little-endian, as the host is
   const char* reason = reinterpret_cast<const char*>(at + sizeof words);
   *report = {words[0], words[1], words[2], words[3],
-             std::string(reason, strnlen(reason, REPORT_REASON_SIZE))};
+             std::string(reason, strnlen(reason, RUN_REASON_SIZE))};
   return true;
 }
 
@@ -56,12 +55,12 @@ const char kListedFramePattern[] = "frame_X.png";
 
 bool keeps_finished_file(uint32_t result) {
   switch (result) {
-    case 0:  // success
-    case 2:  // a later frame cannot be read
-    case 3:  // a later frame's sides are not multiples of 4
-    case 5:  // a later frame's size differs from frame 0's
-    case 7:  // a later frame does not decode
-    case 8:  // too many frames
+    case VELT_OK:
+    case VELT_ERR_READ_FRAME:          // at a later frame: the module says so by
+    case VELT_ERR_NOT_MULTIPLE_OF_4:   // reporting the file complete
+    case VELT_ERR_SIZE_CHANGED:
+    case VELT_ERR_DECODE_FRAME:
+    case VELT_ERR_TOO_MANY_FRAMES:
       return true;
     default:
       return false;
@@ -118,7 +117,7 @@ EncodingOutcome run_encoding_call(const EncodingRequest& request, EncodingConsol
   if (finished) {
     outcome.output_kept = output.file.commit(&outcome.output_error);
     if (!outcome.output_kept) {
-      outcome.result = OUTPUT_NOT_WRITTEN;
+      outcome.result = VELT_ERR_WRITE;
       console.output_not_kept(request.output, outcome.output_error);
     }
   } else {

@@ -6,12 +6,7 @@
 #include <cstdint>
 
 #include "frame_pattern.h"
-
-namespace {
-
-constexpr int32_t MAX_FRAME_NUMBER = 65535;
-
-}  // namespace
+#include "velt_format.h"
 
 std::string output_conflict(const std::string& pattern, const std::string& output) {
   struct stat out;
@@ -20,7 +15,7 @@ std::string output_conflict(const std::string& pattern, const std::string& outpu
   if (pattern_produces(pattern, output)) return "the input pattern names it";
   if (!exists) return "";
   bool numbered = pattern.find('X') != std::string::npos;
-  for (int32_t number = 0; number <= MAX_FRAME_NUMBER; ++number) {
+  for (int32_t number = 0; number <= VELT_MAX_FRAME_COUNT; ++number) {
     std::string frame = expand_x_pattern(pattern, number);
     struct stat in;
     if (stat(frame.c_str(), &in) != 0) {

@@ -1,5 +1,6 @@
 // Rebuilds the 16 pixels of one block record: the 8-byte record with its
 // four-colour and three-colour palettes, and the two 12-byte layouts.
+#include "velt_format.h"
 #include "velt_reader.h"
 
 namespace {
@@ -85,7 +86,7 @@ void decode_three_endpoints(const uint8_t* record, uint8_t rgba[64]) {
 }  // namespace
 
 void decode_block(const uint8_t* record, BlockMode mode, uint8_t rgba[64]) {
-  if (record_size_of(mode) == 8)
+  if (record_size_of(mode) == VELT_RECORD8_SIZE)
     decode_block8(record, rgba);
   else if (mode == MODE_ALPHA12 && read_rgb565(record + 2) >= read_rgb565(record))
     decode_alpha_layout(record, rgba);

@@ -1,6 +1,7 @@
 // Applies one frame record to the picture: the stored blocks replace theirs.
 #include <cstring>
 
+#include "velt_format.h"
 #include "velt_reader.h"
 
 void apply_frame_record(const uint8_t* data, const VeltLayout& layout, size_t index,
@@ -12,7 +13,7 @@ void apply_frame_record(const uint8_t* data, const VeltLayout& layout, size_t in
 
   const size_t blocks = size_t(header.blocks_across) * size_t(header.blocks_down);
   const uint8_t* change_map = data + layout.records[index].offset;
-  const uint8_t* record = change_map + (blocks + 7) / 8;
+  const uint8_t* record = change_map + VELT_CHANGE_MAP_SIZE(blocks);
   const size_t record_size = size_t(record_size_of(layout.mode));
   uint8_t rgba[64];
   for (size_t k = 0; k < blocks; ++k) {

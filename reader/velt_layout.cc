@@ -3,14 +3,10 @@
 #include <algorithm>
 #include <string>
 
+#include "velt_format.h"
 #include "velt_reader.h"
 
 namespace {
-
-const uint8_t kMagic[4] = {'V', 'E', 'L', 'T'};
-const uint64_t kHeaderSize = 10;
-const uint8_t kFlagsMarked = 0x80;  // rate code bit 7: non-zero encoding flags
-const int kMaxSizeCode = 254;       // frames are below 1024 pixels
 
 bool refuse(ReadError* error, uint64_t offset, std::string reason) {
   error->offset = offset;
@@ -21,25 +17,33 @@ bool refuse(ReadError* error, uint64_t offset, std::string reason) {
 std::string frame_record(uint64_t index) { return "frame record " + std::to_string(index); }
 
 bool read_header(const uint8_t* data, size_t size, VeltHeader* header, ReadError* error) {
-  for (size_t i = 0; i < sizeof kMagic && i < size; ++i)
-    if (data[i] != kMagic[i]) return refuse(error, 0, "magic is not VELT");
-  if (size < kHeaderSize) return refuse(error, size, "file ends inside the header");
-  if (data[4] != 0) return refuse(error, 4, "reserved byte is not 0");
+  for (size_t i = 0; i < VELT_MAGIC_SIZE && i < size; ++i)
+    if (data[VELT_OFFSET_MAGIC + i] != VELT_MAGIC[i])
+      return refuse(error, VELT_OFFSET_MAGIC, "magic is not VELT");
+  if (size < VELT_HEADER_SIZE) return refuse(error, size, "file ends inside the header");
+  if (data[VELT_OFFSET_RESERVED] != VELT_RESERVED_VALUE)
+    return refuse(error, VELT_OFFSET_RESERVED, "reserved byte is not 0");
 
-  header->rate_code = data[5];
-  header->flags_marked = (data[5] & kFlagsMarked) != 0;
-  const int rate = header->flags_marked ? data[5] & 0x7F : data[5];
+  const uint8_t rate_code = data[VELT_OFFSET_RATE_CODE];
+  header->rate_code = rate_code;
+  header->flags_marked = (rate_code & VELT_RATE_FLAGS_MARK) != 0;
+  const int rate = header->flags_marked ? rate_code & VELT_RATE_MARKED_BITS : rate_code;
   header->fps = (rate + 1) / 2;
-  header->frame_count = uint16_t(data[6] << 8 | data[7]);
-  if (header->frame_count == 0) return refuse(error, 6, "frame count is 0");
-  if (data[8] > kMaxSizeCode)
-    return refuse(error, 8, "width code 255 is above 254 (frames are below 1024 pixels)");
-  if (data[9] > kMaxSizeCode)
-    return refuse(error, 9, "height code 255 is above 254 (frames are below 1024 pixels)");
-  header->blocks_across = data[8] + 1;
-  header->blocks_down = data[9] + 1;
-  header->width = 4 * header->blocks_across;
-  header->height = 4 * header->blocks_down;
+  const uint8_t* count = data + VELT_OFFSET_FRAME_COUNT;
+  header->frame_count = uint16_t(count[0] << 8 | count[1]);
+  if (header->frame_count == 0) return refuse(error, VELT_OFFSET_FRAME_COUNT, "frame count is 0");
+  const uint8_t width_code = data[VELT_OFFSET_WIDTH_CODE];
+  const uint8_t height_code = data[VELT_OFFSET_HEIGHT_CODE];
+  if (width_code > VELT_MAX_SIZE_CODE)
+    return refuse(error, VELT_OFFSET_WIDTH_CODE,
+                  "width code 255 is above 254 (frames are below 1024 pixels)");
+  if (height_code > VELT_MAX_SIZE_CODE)
+    return refuse(error, VELT_OFFSET_HEIGHT_CODE,
+                  "height code 255 is above 254 (frames are below 1024 pixels)");
+  header->blocks_across = width_code + 1;
+  header->blocks_down = height_code + 1;
+  header->width = VELT_BLOCK_SIDE * header->blocks_across;
+  header->height = VELT_BLOCK_SIDE * header->blocks_down;
   return true;
 }
 
@@ -47,7 +51,7 @@ bool read_header(const uint8_t* data, size_t size, VeltHeader* header, ReadError
 // block stored. Counts the stored blocks.
 bool check_change_map(const uint8_t* map, uint64_t offset, uint64_t blocks, uint64_t index,
                       uint32_t* changed, ReadError* error) {
-  const uint64_t map_size = (blocks + 7) / 8;
+  const uint64_t map_size = VELT_CHANGE_MAP_SIZE(blocks);
   const unsigned tail_bits = blocks % 8;
   uint32_t count = 0;
   for (uint64_t i = 0; i < map_size; ++i) {
@@ -66,7 +70,7 @@ bool check_change_map(const uint8_t* map, uint64_t offset, uint64_t blocks, uint
 
 }  // namespace
 
-int record_size_of(BlockMode mode) { return (mode & 2) ? 12 : 8; }
+int record_size_of(BlockMode mode) { return VELT_RECORD_SIZE(mode); }
 
 bool read_velt_layout(const uint8_t* data, size_t size, BlockMode mode, VeltLayout* layout,
                       ReadError* error) {
@@ -75,15 +79,15 @@ bool read_velt_layout(const uint8_t* data, size_t size, BlockMode mode, VeltLayo
   const BlockMode used_mode = header.flags_marked ? mode : MODE_OPAQUE;
 
   const uint64_t blocks = uint64_t(header.blocks_across) * uint64_t(header.blocks_down);
-  const uint64_t map_size = (blocks + 7) / 8;
+  const uint64_t map_size = VELT_CHANGE_MAP_SIZE(blocks);
   const uint64_t record_size = uint64_t(record_size_of(used_mode));
   const uint64_t records_wanted = uint64_t(header.frame_count) + 1;
   const uint64_t file_size = size;
 
   std::vector<FrameRecordSpan> records;
   // every frame record holds at least its change map
-  records.reserve(std::min(records_wanted, (file_size - kHeaderSize) / map_size));
-  uint64_t offset = kHeaderSize;
+  records.reserve(std::min(records_wanted, (file_size - VELT_HEADER_SIZE) / map_size));
+  uint64_t offset = VELT_HEADER_SIZE;
   for (uint64_t index = 0; index < records_wanted; ++index) {
     if (offset == file_size)
       return refuse(error, offset,

@@ -9,11 +9,9 @@
 #include "reading_help.h"
 #include "sandboxed_png.h"
 #include "velt_file.h"
+#include "velt_format.h"
 
 namespace {
-
-// No VELT frame is larger; a bigger source is refused before it is decoded.
-constexpr unsigned MAX_FRAME_SIDE = 1020;
 
 const char kHelp[] =
     "Usage: velt compare FILE.velt INPUT [--mode MODE] [--json]\n"
@@ -62,7 +60,8 @@ int run_compare_command(const std::vector<std::string>& args) {
   DecodedPicture source;
   for (size_t frame = 0; frame < header.frame_count; ++frame) {
     apply_frame_record(file.data(), file.layout(), frame, &picture);
-    if (!decoder.decode(sources.frames[frame], MAX_FRAME_SIDE, &source, &error))
+    // no VELT frame is larger: a bigger source is refused before it is decoded
+    if (!decoder.decode(sources.frames[frame], VELT_MAX_SIDE, &source, &error))
       return report_failure(error);
     if (source.width != unsigned(header.width) || source.height != unsigned(header.height))
       return report_failure(sources.frames[frame] + ": " + size_text(source.width, source.height) +

@@ -9,9 +9,10 @@
 #include <vector>
 
 #include "frame_pattern.h"  // expand_x_pattern, as the encoder expands its pattern
+#include "velt_format.h"
 
 // The most frames one VELT file can count.
-constexpr int32_t MAX_INPUT_FRAMES = 65535;
+constexpr int32_t MAX_INPUT_FRAMES = VELT_MAX_FRAME_COUNT;
 
 enum class FrameInputKind { X_PATTERN, PRINTF_PATTERN, DIRECTORY };
 

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "e2e_support.h"
+#include "velt_format.h"
 
 namespace e2e {
 namespace {
@@ -168,13 +169,13 @@ TEST(FileBytes, FrameAfterTheLastCountableOneFailsWithCode8) {
 // Walks the frame records of a file with `blocks` blocks and 8-byte records;
 // returns how many there are, or -1 if the file does not end on a record.
 int count_frame_records(const Bytes& file, size_t blocks) {
-  size_t map_size = (blocks + 7) / 8, at = 10;
+  size_t map_size = VELT_CHANGE_MAP_SIZE(blocks), at = VELT_HEADER_SIZE;
   int records = 0;
   while (at < file.size()) {
     if (at + map_size > file.size()) return -1;
     size_t stored = 0;
     for (size_t i = 0; i < map_size; ++i) stored += __builtin_popcount(file[at + i]);
-    at += map_size + stored * 8;
+    at += map_size + stored * VELT_RECORD8_SIZE;
     ++records;
   }
   return at == file.size() ? records : -1;

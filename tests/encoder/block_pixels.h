@@ -64,7 +64,7 @@ inline void to_rgba(const Block& block, uint8_t rgba[64]) {
 inline Bytes encode(const Block& block, int mode, BlockState* state = nullptr) {
   BlockState local;
   if (!state) state = &local;
-  uint8_t frame[64], record[MAX_RECORD_SIZE];
+  uint8_t frame[64], record[VELT_MAX_RECORD_SIZE];
   to_rgba(block, frame);
   int size = encode_block(state, frame, 4, 0, 0, mode, record);
   return Bytes(record, record + size);

@@ -24,12 +24,13 @@ TEST(Container, RateCodeWrapsLikeAByteAndMarksNonZeroFlags) {
 }
 
 TEST(Container, HeaderFieldsLandAtTheirOffsets) {
-  uint8_t header[HEADER_SIZE] = {};
+  uint8_t header[VELT_HEADER_SIZE] = {};
   set_header_identity(header, 39);
   set_header_size(header, 2, 1);
   set_header_frame_count(header, 3);
-  const uint8_t expected[HEADER_SIZE] = {'V', 'E', 'L', 'T', 0, 39, 0, 3, 1, 0};
-  EXPECT_EQ(0, memcmp(header, expected, HEADER_SIZE));
+  const uint8_t expected[] = {'V', 'E', 'L', 'T', 0, 39, 0, 3, 1, 0};
+  ASSERT_EQ(sizeof header, sizeof expected);
+  EXPECT_EQ(0, memcmp(header, expected, sizeof expected));
 
   set_header_size(header, 255, 255);  // 1020 x 1020
   set_header_frame_count(header, 0xABCD);

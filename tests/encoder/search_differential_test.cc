@@ -354,8 +354,8 @@ void check_block(const Rgba& b, int mode, Tally* tally) {
   if (uniform || count == 0) return;
 
   BlockState state;
-  uint8_t record[MAX_RECORD_SIZE];
-  const int size = mode & MODE_RECORD12 ? RECORD12_SIZE : RECORD8_SIZE;
+  uint8_t record[VELT_MAX_RECORD_SIZE];
+  const int size = mode & VELT_MODE_RECORD12 ? VELT_RECORD12_SIZE : VELT_RECORD8_SIZE;
   EXPECT_EQ(encode_block(&state, b.px, 4, 0, 0, mode, record), size) << describe(b, mode);
   tally->compared++;
   if (state.colour_count != count || memcmp(state.colour_list, list, 3 * count) != 0) {
@@ -363,7 +363,7 @@ void check_block(const Rgba& b, int mode, Tally* tally) {
     tally->differing++;
     return;
   }
-  if (size == RECORD12_SIZE) return check_block12(b, mode, list, count, record, tally);
+  if (size == VELT_RECORD12_SIZE) return check_block12(b, mode, list, count, record, tally);
 
   uint16_t got[2] = {0, 0}, ref[2] = {0, 0};
   find_endpoints(list, count, &got[0], &got[1]);

@@ -1,5 +1,10 @@
 // Straightforward references of the endpoint searches and of the whole 8- and
-// 12-byte colour block records, kept as the oracle for faster searches.
+// 12-byte colour block records. They are the searches written out literally,
+// every candidate scored in full in the loop order given below, with none of
+// the encoder's shortcuts and none of its code: slow on purpose, and kept as
+// the oracle that the encoder's fast searches must match record for record.
+// The unit tests and the soak run compare the two on many blocks, and the
+// search benchmarks time the fast searches against them.
 #ifndef VELT_REFERENCE_SEARCH_H
 #define VELT_REFERENCE_SEARCH_H
 
