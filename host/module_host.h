@@ -75,7 +75,10 @@ class ModuleHost {
     });
   }
   ~ModuleHost() {
+    uint8_t* data = memory()->data;
+    uint64_t size = memory()->size;
     M::free(instance_.get());
+    release_memory_reservation(data, size);
     wasm_syscalls_free(services_);
   }
   ModuleHost(const ModuleHost&) = delete;

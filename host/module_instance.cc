@@ -1,5 +1,7 @@
 #include "module_instance.h"
 
+#include <sys/mman.h>
+
 #include <csignal>
 
 
@@ -16,4 +18,10 @@ void velt_runtime_init() {
   wasm_rt_init();
   std::signal(SIGSEGV, SIG_DFL);
   std::signal(SIGBUS, SIG_DFL);
+}
+
+void release_memory_reservation(uint8_t* data, uint64_t size) {
+  // nothing else can have been mapped inside the reservation meanwhile
+  if (data != nullptr && size < RUNTIME_MEMORY_RESERVATION)
+    munmap(data + size, RUNTIME_MEMORY_RESERVATION - size);
 }

@@ -21,6 +21,17 @@ extern jmp_buf wasm_rt_jmp_buf;
 // a crash, never pass for a module trap.
 void velt_runtime_init();
 
+// The address space the packaged runtime reserves for every linear memory,
+// from its base: 8 GiB, whatever the memory's maximum.
+constexpr uint64_t RUNTIME_MEMORY_RESERVATION = uint64_t(8) << 30;
+
+// Unmaps what the packaged runtime leaves of a freed memory's reservation:
+// its free unmaps only the memory's current `size` bytes from `data`, so every
+// instance freed in a long-lived process would keep nearly 8 GiB of address
+// space. Call it right after the instance's free, with the memory's base and
+// size as they were just before.
+void release_memory_reservation(uint8_t* data, uint64_t size);
+
 // Runs `call` (a call into a module) with the trap recovery point armed.
 // Returns WASM_RT_TRAP_NONE, or the code of the trap that ended the call.
 template <typename Call>
