@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Sets up, builds, and runs the whole test suite: once on the release build,
-# once on a debug build with AddressSanitizer and UBSan.
+# once on a debug build with AddressSanitizer and UBSan; then each fuzzer for
+# a minute on a clang build of its own, where any finding fails the run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/build.sh
@@ -9,3 +10,6 @@ ctest --test-dir build --output-on-failure -j"$(nproc)"
 cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug -DVELT_SANITIZE=ON >/dev/null
 cmake --build build-sanitize -j"$(nproc)"
 ctest --test-dir build-sanitize --output-on-failure -j"$(nproc)"
+
+bash tools/fuzz_reader.sh 60
+bash tools/fuzz_sandbox.sh 60 all

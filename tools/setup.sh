@@ -5,7 +5,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 packages=(build-essential cmake clang lld wabt libgtest-dev libbenchmark-dev valgrind
-          libclang-rt-14-dev)  # the last one brings libFuzzer, for tools/fuzz_reader.sh
+          libclang-rt-14-dev)  # the last one brings libFuzzer, for the fuzzers
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
