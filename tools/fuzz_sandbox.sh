@@ -37,31 +37,19 @@ mkdir -p "$seeds/png" "$seeds/encoder" build-fuzz/findings
 build-fuzz/fuzz/velt-fuzz-seed-pngs "$seeds/png" "$seeds/encoder"
 regressions=tests/sandbox/fuzz_regressions
 
-# Every module instance leaves 8 GiB of address space reserved when it is
-# freed (the runtime unmaps only the pages in use), and after about 16,000
-# instances a process can make no more: the encoder fuzzer, one instance a
-# run, is started again after at most 8000 runs, its corpus kept. The PNG
-# module fuzzer keeps one instance.
-
 status=0
 for name in "${targets[@]}"; do
   case "$name" in
-    encoder) fuzzer=build-fuzz/fuzz/velt-encoder-fuzzer runs=8000 ;;
-    png) fuzzer=build-fuzz/fuzz/velt-png-module-fuzzer runs=-1 ;;
+    encoder) fuzzer=build-fuzz/fuzz/velt-encoder-fuzzer ;;
+    png) fuzzer=build-fuzz/fuzz/velt-png-module-fuzzer ;;
   esac
   mkdir -p "build-fuzz/corpus-$name"
   echo "fuzz_sandbox: $name for $seconds s"
-  end=$((SECONDS + seconds))
-  while left=$((end - SECONDS)) && [ "$left" -gt 0 ]; do
-    # a frame of 4 KiB inflates to at most about 4 MiB of image data
-    if ! "$fuzzer" "build-fuzz/corpus-$name" "$seeds/$name" "$regressions/$name" \
-      -max_total_time="$left" -runs="$runs" -timeout=20 \
-      -rss_limit_mb=3072 -max_len=4096 -dict=fuzz/png.dict \
-      -artifact_prefix="build-fuzz/findings/$name-" -print_final_stats=1; then
-      status=1
-      break
-    fi
-  done
+  # a frame of 4 KiB inflates to at most about 4 MiB of image data
+  "$fuzzer" "build-fuzz/corpus-$name" "$seeds/$name" "$regressions/$name" \
+    -max_total_time="$seconds" -timeout=20 -rss_limit_mb=3072 -max_len=4096 \
+    -dict=fuzz/png.dict -artifact_prefix="build-fuzz/findings/$name-" \
+    -print_final_stats=1 || status=1
 done
 if [ "$status" -ne 0 ]; then
   echo "fuzz_sandbox: a fuzzer found something: see build-fuzz/findings/" >&2
