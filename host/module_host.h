@@ -23,7 +23,6 @@
 #define VELT_LIBRARY_MODULE(Name, prefix)                                                      \
   struct Name {                                                                                \
     using Instance = Z_##prefix##_instance_t;                                                  \
-    static constexpr bool kHasServices = true;                                                 \
     static void init_module() { Z_##prefix##_init_module(); }                                  \
     static void instantiate(Instance* i, Z_a_instance_t* c) { Z_##prefix##_instantiate(i, c); } \
     static void free(Instance* i) { Z_##prefix##_free(i); }                                    \
@@ -38,7 +37,6 @@
 #define VELT_PLAIN_MODULE(Name, prefix)                                                        \
   struct Name {                                                                                \
     using Instance = Z_##prefix##_instance_t;                                                  \
-    static constexpr bool kHasServices = false;                                                \
     static void init_module() { Z_##prefix##_init_module(); }                                  \
     static void instantiate(Instance* i, Z_a_instance_t*) { Z_##prefix##_instantiate(i); }     \
     static void free(Instance* i) { Z_##prefix##_free(i); }                                    \
