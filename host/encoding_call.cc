@@ -36,14 +36,9 @@ FileGrants listed_frame_grants(const std::vector<std::string>& frames) {
   FileGrants grants;
   grants.readable = [&frames](const std::string& path) {
     ReadGrant grant;
-    for (int64_t n = 0; n <= int64_t(frames.size()); ++n) {
-      if (expand_x_pattern(kListedFramePattern, n) != path) continue;
-      if (n < int64_t(frames.size())) {
-        grant = {ReadGrant::GRANTED, frames[size_t(n)]};
-      } else {
-        grant.kind = ReadGrant::MISSING;
-      }
-    }
+    int64_t n = frame_number_of(kListedFramePattern, path);
+    if (n >= 0 && n < int64_t(frames.size())) grant = {ReadGrant::GRANTED, frames[size_t(n)]};
+    if (n == int64_t(frames.size())) grant.kind = ReadGrant::MISSING;
     return grant;
   };
   return grants;

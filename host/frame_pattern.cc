@@ -21,10 +21,10 @@ std::string expand_x_pattern(const std::string& pattern, int64_t number) {
   return path;
 }
 
-bool pattern_produces(const std::string& pattern, const std::string& path) {
+int64_t frame_number_of(const std::string& pattern, const std::string& path) {
   size_t first_x = pattern.find('X');
-  if (first_x == std::string::npos) return pattern == path;
-  if (path.compare(0, first_x, pattern, 0, first_x) != 0) return false;
+  if (first_x == std::string::npos) return pattern == path ? 0 : -1;
+  if (path.compare(0, first_x, pattern, 0, first_x) != 0) return -1;
   // the first 'X' stands for a run of digits without leading zeros; try each
   // length, since a digit may follow the 'X' in the pattern
   for (size_t length = 1; length <= MAX_DIGITS && first_x + length <= path.size(); ++length) {
@@ -32,7 +32,7 @@ bool pattern_produces(const std::string& pattern, const std::string& path) {
     if (length > 1 && path[first_x] == '0') break;
     int64_t number = std::stoll(path.substr(first_x, length));
     if (number > INT32_MAX) break;
-    if (expand_x_pattern(pattern, number) == path) return true;
+    if (expand_x_pattern(pattern, number) == path) return number;
   }
-  return false;
+  return -1;
 }

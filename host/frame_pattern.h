@@ -9,8 +9,13 @@
 // Every 'X' of `pattern` replaced by `number`.
 std::string expand_x_pattern(const std::string& pattern, int64_t number);
 
-// True when expanding `pattern` with some frame number gives exactly `path`;
-// for a pattern without 'X', when the two are equal.
-bool pattern_produces(const std::string& pattern, const std::string& path);
+// The frame number whose expansion of `pattern` is exactly `path` (0 for a
+// pattern without 'X' equal to it), or -1 when there is none.
+int64_t frame_number_of(const std::string& pattern, const std::string& path);
+
+// True when expanding `pattern` with some frame number gives exactly `path`.
+inline bool pattern_produces(const std::string& pattern, const std::string& path) {
+  return frame_number_of(pattern, path) >= 0;
+}
 
 #endif

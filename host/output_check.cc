@@ -8,6 +8,16 @@
 #include "frame_pattern.h"
 #include "velt_format.h"
 
+namespace {
+
+// True when `path` names the file `out` describes.
+bool same_file(const struct stat& out, const std::string& path) {
+  struct stat in;
+  return stat(path.c_str(), &in) == 0 && in.st_dev == out.st_dev && in.st_ino == out.st_ino;
+}
+
+}  // namespace
+
 std::string output_conflict(const std::string& pattern, const std::string& output) {
   struct stat out;
   bool exists = stat(output.c_str(), &out) == 0;
@@ -33,11 +43,7 @@ std::string listed_output_conflict(const std::vector<std::string>& frames,
   struct stat out;
   bool exists = stat(output.c_str(), &out) == 0;
   if (exists && S_ISDIR(out.st_mode)) return "it is a directory";
-  for (const std::string& frame : frames) {
-    struct stat in;
-    if (frame == output ||
-        (exists && stat(frame.c_str(), &in) == 0 && in.st_dev == out.st_dev && in.st_ino == out.st_ino))
-      return "it is the frame " + frame;
-  }
+  for (const std::string& frame : frames)
+    if (frame == output || (exists && same_file(out, frame))) return "it is the frame " + frame;
   return "";
 }
