@@ -14,18 +14,14 @@ const int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
 // Entries change only while the signals are held.
 struct Entry {
   bool used;
-  bool directory;
   char path[MAX_PATH_BYTES];
 };
 Entry entries[MAX_ENTRIES];
 bool handlers_installed = false;
 
 void remove_and_exit(int signal_number) {
-  // files first: a registered directory may hold some of them
   for (const Entry& e : entries)
-    if (e.used && !e.directory) unlink(e.path);
-  for (const Entry& e : entries)
-    if (e.used && e.directory) rmdir(e.path);
+    if (e.used) unlink(e.path);
   _exit(128 + signal_number);
 }
 
@@ -56,7 +52,7 @@ InterruptsHeld::InterruptsHeld() {
 
 InterruptsHeld::~InterruptsHeld() { sigprocmask(SIG_SETMASK, &previous_, nullptr); }
 
-bool remove_on_interrupt(const char* path, bool directory) {
+bool remove_on_interrupt(const char* path) {
   size_t length = std::strlen(path);
   if (length >= MAX_PATH_BYTES) return false;
   InterruptsHeld held;
@@ -64,7 +60,6 @@ bool remove_on_interrupt(const char* path, bool directory) {
   for (Entry& e : entries) {
     if (e.used) continue;
     std::memcpy(e.path, path, length + 1);
-    e.directory = directory;
     e.used = true;
     return true;
   }

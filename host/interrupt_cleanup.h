@@ -1,4 +1,4 @@
-// Files and directories that must not outlive an interrupted run: SIGINT,
+// Files that must not outlive an interrupted run: SIGINT,
 // SIGTERM or SIGHUP removes every registered path, then ends the process with
 // status 128 + the signal's number.
 #ifndef VELT_INTERRUPT_CLEANUP_H
@@ -6,11 +6,10 @@
 
 #include <csignal>
 
-// Registers `path` for removal (unlink, or rmdir when `directory`) should a
-// signal end the run. The handler is installed on first use for each signal
+// Registers `path` for removal should a signal end the run. The handler is installed on first use for each signal
 // the process does not ignore. Returns false when the table is full or the
 // path too long; nothing is registered then.
-bool remove_on_interrupt(const char* path, bool directory = false);
+bool remove_on_interrupt(const char* path);
 // Takes `path` off the table; it is no longer removed by a signal.
 void keep_on_interrupt(const char* path);
 
