@@ -1,5 +1,6 @@
 // The encoding run: frame discovery, validation, the frame loop and the file
-// header, around the per-block work.
+// header, around the per-block work; and the encoding of one part of a run, a
+// range of frames whose records another process joins with the other parts.
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -8,6 +9,7 @@
 #include "change_map.h"
 #include "container.h"
 #include "frame_file.h"
+#include "velt_part_format.h"
 #include "velt_encoder.h"
 
 namespace {
@@ -33,6 +35,10 @@ struct EncodingRun {
   char frame_path[FRAME_PATH_SIZE];
   Image current;
   Image previous;
+  uint32_t first_width;  // frame 0's size, which every frame must have
+  uint32_t first_height;
+  uint64_t payload_size;  // bytes written after a part's header, and their hash
+  uint64_t payload_hash;
   int32_t result;
   RunReport report;
   uint8_t change_flags[VELT_MAX_BLOCK_COUNT];
@@ -147,7 +153,13 @@ LoadResult load_frame(int32_t number) {
   return LOADED;
 }
 
-void write_bytes(const void* bytes, size_t size) { fwrite(bytes, 1, size, run.out); }
+// Writes to the output; the bytes after the header count towards the part's
+// payload size and hash.
+void write_bytes(const void* bytes, size_t size) {
+  fwrite(bytes, 1, size, run.out);
+  run.payload_size += size;
+  run.payload_hash = velt_part_hash(run.payload_hash, static_cast<const uint8_t*>(bytes), size);
+}
 
 // Writes run.current's frame record: the change map, then a record for each
 // flagged block. run.current then becomes run.previous.
@@ -174,21 +186,38 @@ void encode_frame(bool first) {
   run.current = Image{};
 }
 
+// Makes run.current the frame that the next record is measured against,
+// without writing a record of it.
+void keep_as_previous() {
+  release(&run.previous);
+  run.previous = run.current;
+  run.current = Image{};
+}
+
+// The hash that chains parts: the image's size, then its pixels.
+uint64_t image_hash(const Image& image) {
+  if (image.pixels == nullptr) return 0;
+  uint8_t size[8];
+  velt_part_put32(size, image.width);
+  velt_part_put32(size + 4, image.height);
+  uint64_t hash = velt_part_hash(VELT_PART_HASH_START, size, sizeof size);
+  return velt_part_hash(hash, image.pixels, uint64_t(image.width) * image.height * 4);
+}
+
 // True when run.current has frame 0's size; reports it otherwise.
 bool has_first_size(int32_t number, bool closing) {
   const Image& now = run.current;
-  const Image& first = run.previous;  // any earlier frame has frame 0's size
-  if (now.width == first.width && now.height == first.height) return true;
+  if (now.width == run.first_width && now.height == run.first_height) return true;
   if (closing) {
     printf("Error!Frame 0 changed size during the run: it is %ux%u now, %ux%u before.\n",
-           now.width, now.height, first.width, first.height);
+           now.width, now.height, run.first_width, run.first_height);
   } else {
     printf("Error!Frame %d is %ux%u, but frame 0 is %ux%u.\n", static_cast<int>(number), now.width,
-           now.height, first.width, first.height);
+           now.height, run.first_width, run.first_height);
   }
   char reason[RUN_REASON_SIZE];
   snprintf(reason, sizeof reason, "%ux%u, but frame 0 is %ux%u", now.width, now.height,
-           first.width, first.height);
+           run.first_width, run.first_height);
   fail(VELT_ERR_SIZE_CHANGED, reason);
   release(&run.current);
   return false;
@@ -210,33 +239,9 @@ int32_t abandon_output() {
   return end_run();
 }
 
-// Writes the final header with the count of source frames and closes the
-// output. The file is complete when the closing record was written and every
-// write, the seek back to the header and the close succeeded.
-int32_t finish(int32_t frame_count, bool closing_written) {
-  set_header_frame_count(run.header, static_cast<uint16_t>(frame_count));
-  bool written = fflush(run.out) == 0;
-  bool seeked = written && fseek(run.out, 0, SEEK_SET) == 0;
-  if (written && !seeked) {
-    puts("Failed to seek to position");
-    fail(VELT_ERR_WRITE);
-  }
-  if (seeked) write_bytes(run.header, VELT_HEADER_SIZE);
-  if (ferror(run.out)) written = false;
-  if (fclose(run.out) != 0) written = false;
-  run.out = nullptr;
-  if (!written) {
-    printf("Error!Failed to write %s.\n", run.output_path);
-    fail(VELT_ERR_WRITE);
-  }
-  run.report.frames_encoded = frame_count;
-  run.report.file_complete = closing_written && written && seeked ? 1 : 0;
-  return end_run();
-}
-
-}  // namespace
-
-int32_t compress_video_wasm(const char* pattern, const char* output, int32_t flags, int32_t fps) {
+// Sets up the run's state for `pattern`, `output`, `flags` and `fps`, and
+// opens the output; false (reported) when it cannot be opened.
+bool begin_run(const char* pattern, const char* output, int32_t flags, int32_t fps) {
   puts("compress_video_wasm");
   memset(&run, 0, sizeof run);
   run.report.failing_frame = -1;
@@ -247,18 +252,21 @@ int32_t compress_video_wasm(const char* pattern, const char* output, int32_t fla
     if (*p == 'X') run.pattern_has_number = true;
   run.mode = flags & VELT_MODE_BITS;
   run.rate_code = header_rate_code(fps, flags);
+  run.payload_hash = VELT_PART_HASH_START;
 
   run.out = fopen(output, "wb");
-  if (run.out == nullptr) {
-    printf("Error!Cannot open output file %s.\n", output);
-    fail(VELT_ERR_OPEN_OUTPUT);
-    return end_run();
-  }
+  if (run.out != nullptr) return true;
+  printf("Error!Cannot open output file %s.\n", output);
+  fail(VELT_ERR_OPEN_OUTPUT);
+  return false;
+}
 
-  // frame 0: the header, then every block
+// Loads frame 0 into run.current and fills the file header from it; false
+// (reported, frame 0 failing) when it cannot be used.
+bool load_first_frame() {
   if (load_frame(0) != LOADED) {
     run.report.failing_frame = 0;
-    return abandon_output();
+    return false;
   }
   set_header_identity(run.header, run.rate_code);
   // the sides are multiples of 4 by now: above 1020 means 1024 or more
@@ -266,23 +274,20 @@ int32_t compress_video_wasm(const char* pattern, const char* output, int32_t fla
     puts("Image width and height overflow！");
     fail(VELT_ERR_TOO_LARGE, size_text(run.current));
     run.report.failing_frame = 0;
-    return abandon_output();
+    return false;
   }
+  run.first_width = run.current.width;
+  run.first_height = run.current.height;
   set_header_size(run.header, run.current.width / 4, run.current.height / 4);
-  write_bytes(run.header, VELT_HEADER_SIZE);
-  encode_frame(true);
+  return true;
+}
 
-  // frames 1, 2, ... up to the first missing one; a frame that cannot be
-  // used ends the sequence just the same, and the failure is reported
-  int32_t frame_count = 1;
-  bool too_many = false;
-  for (int32_t number = 1; !ferror(run.out); number++) {
-    // the header's count is 16 bits: frame 65535 is one too many
-    if (number == VELT_MAX_FRAME_COUNT) {
-      expand_frame_pattern(run.pattern, number, run.frame_path);
-      too_many = frame_file_exists(run.frame_path);
-      break;
-    }
+// Encodes frames `from` .. `end` - 1 against the frame before each, up to the
+// first missing one; a frame that cannot be used ends them just the same, and
+// the failure is reported. Returns the first frame not encoded.
+int32_t encode_frames(int32_t from, int32_t end) {
+  int32_t number = from;
+  for (; number < end && !ferror(run.out); number++) {
     LoadResult loaded = load_frame(number);
     if (loaded == MISSING) break;
     if (loaded == FAILED || !has_first_size(number, false)) {
@@ -290,20 +295,97 @@ int32_t compress_video_wasm(const char* pattern, const char* output, int32_t fla
       break;
     }
     encode_frame(false);
-    frame_count++;
+  }
+  return number;
+}
+
+// The closing record: frame 0 again, as the changes from the last frame.
+// Returns false when it could not be written.
+bool write_closing_record() {
+  if (ferror(run.out)) return false;
+  if (load_frame(0) == LOADED && has_first_size(0, true)) {
+    encode_frame(false);
+    return true;
+  }
+  if (run.report.failing_frame < 0) run.report.failing_frame = 0;
+  return false;
+}
+
+// Writes `header` (of `size` bytes) at the start of the output and closes it.
+// True when every write, the seek back and the close succeeded.
+bool close_with_header(const uint8_t* header, size_t size) {
+  bool written = fflush(run.out) == 0;
+  bool seeked = written && fseek(run.out, 0, SEEK_SET) == 0;
+  if (written && !seeked) {
+    puts("Failed to seek to position");
+    fail(VELT_ERR_WRITE);
+  }
+  if (seeked) fwrite(header, 1, size, run.out);
+  if (ferror(run.out)) written = false;
+  if (fclose(run.out) != 0) written = false;
+  run.out = nullptr;
+  if (!written) {
+    printf("Error!Failed to write %s.\n", run.output_path);
+    fail(VELT_ERR_WRITE);
+  }
+  return written && seeked;
+}
+
+// Writes the final header with the count of source frames and closes the
+// output. The file is complete when the closing record was written and every
+// write, the seek back to the header and the close succeeded.
+int32_t finish(int32_t frame_count, bool closing_written) {
+  set_header_frame_count(run.header, static_cast<uint16_t>(frame_count));
+  bool closed = close_with_header(run.header, VELT_HEADER_SIZE);
+  run.report.frames_encoded = frame_count;
+  run.report.file_complete = closing_written && closed ? 1 : 0;
+  return end_run();
+}
+
+// The part's header, once its records are written: frames `first` .. `end` -
+// 1, the closing record when `closing`, and the run's result.
+void fill_part_header(uint8_t* part, int32_t first, int32_t end, bool closing,
+                      uint64_t frame0_hash, uint64_t before_hash, uint64_t last_hash) {
+  memset(part, 0, VELT_PART_HEADER_SIZE);
+  memcpy(part + VELT_PART_OFFSET_MAGIC, VELT_PART_MAGIC, VELT_PART_MAGIC_SIZE);
+  velt_part_put32(part + VELT_PART_OFFSET_VERSION, VELT_PART_VERSION);
+  velt_part_put32(part + VELT_PART_OFFSET_MODE, static_cast<uint32_t>(run.mode));
+  memcpy(part + VELT_PART_OFFSET_HEADER, run.header, VELT_HEADER_SIZE);
+  velt_part_put32(part + VELT_PART_OFFSET_FIRST, static_cast<uint32_t>(first));
+  velt_part_put32(part + VELT_PART_OFFSET_END, static_cast<uint32_t>(end));
+  velt_part_put32(part + VELT_PART_OFFSET_CLOSING, closing ? 1 : 0);
+  velt_part_put32(part + VELT_PART_OFFSET_RESULT, static_cast<uint32_t>(run.result));
+  velt_part_put32(part + VELT_PART_OFFSET_FAILING, static_cast<uint32_t>(run.report.failing_frame));
+  velt_part_put64(part + VELT_PART_OFFSET_FRAME0_HASH, frame0_hash);
+  velt_part_put64(part + VELT_PART_OFFSET_BEFORE_HASH, before_hash);
+  velt_part_put64(part + VELT_PART_OFFSET_LAST_HASH, last_hash);
+  velt_part_put64(part + VELT_PART_OFFSET_PAYLOAD_SIZE, run.payload_size);
+  velt_part_put64(part + VELT_PART_OFFSET_PAYLOAD_HASH, run.payload_hash);
+  snprintf(reinterpret_cast<char*>(part + VELT_PART_OFFSET_REASON), VELT_PART_REASON_SIZE, "%s",
+           run.report.reason);
+}
+
+}  // namespace
+
+int32_t compress_video_wasm(const char* pattern, const char* output, int32_t flags, int32_t fps) {
+  if (!begin_run(pattern, output, flags, fps)) return end_run();
+
+  // frame 0: the header, then every block
+  if (!load_first_frame()) return abandon_output();
+  write_bytes(run.header, VELT_HEADER_SIZE);
+  encode_frame(true);
+
+  // frames 1, 2, ... up to the first missing one; the header's count is 16
+  // bits, so frame 65535 is one too many
+  int32_t end = encode_frames(1, VELT_MAX_FRAME_COUNT);
+  bool too_many = false;
+  if (end == VELT_MAX_FRAME_COUNT) {
+    expand_frame_pattern(run.pattern, end, run.frame_path);
+    too_many = frame_file_exists(run.frame_path);
   }
 
-  // the closing record: frame 0 again, as the changes from the last frame
-  bool closing_written = false;
-  if (!ferror(run.out)) {
-    if (load_frame(0) == LOADED && has_first_size(0, true)) {
-      encode_frame(false);
-      closing_written = true;
-    } else if (run.report.failing_frame < 0) {
-      run.report.failing_frame = 0;
-    }
-  }
-  int32_t result = finish(frame_count, closing_written);
+  bool closing_written = write_closing_record();
+  int32_t result = finish(end, closing_written);
   if (too_many && result == VELT_OK) {
     puts("Error!Too many frames: frame 65535 and later were not encoded.");
     fail(VELT_ERR_TOO_MANY_FRAMES);
@@ -312,6 +394,54 @@ int32_t compress_video_wasm(const char* pattern, const char* output, int32_t fla
     result = run.report.result = run.result;
   }
   return result;
+}
+
+int32_t encode_part(const char* pattern, const char* output, int32_t flags, int32_t fps,
+                    int32_t first, int32_t end, int32_t closing) {
+  if (!begin_run(pattern, output, flags, fps)) return end_run();
+  if (first < 0 || end < first || end > VELT_MAX_FRAME_COUNT || (end == 0 && closing != 0)) {
+    puts("Error!Not a range of frames.");
+    fail(VELT_ERR_PART_RANGE);
+    return abandon_output();
+  }
+
+  // frame 0 sets the size every frame must have, and the closing record
+  if (!load_first_frame()) return abandon_output();
+  uint64_t frame0_hash = image_hash(run.current);
+  uint8_t part[VELT_PART_HEADER_SIZE];
+  memset(part, 0, sizeof part);
+  fwrite(part, 1, sizeof part, run.out);  // in place of the header, written last
+
+  // the frame the range's first record is measured against
+  uint64_t before_hash = 0;
+  int32_t from = first;
+  if (first == 0 && end > 0) {
+    encode_frame(true);
+    from = 1;
+  } else if (first == 0) {
+    release(&run.current);
+  } else {
+    release(&run.current);
+    if (load_frame(first - 1) != LOADED || !has_first_size(first - 1, false)) {
+      run.report.failing_frame = first - 1;
+      return abandon_output();
+    }
+    before_hash = image_hash(run.current);
+    keep_as_previous();
+  }
+
+  // the range, up to a missing or failing frame; either ends the sequence
+  // there, as in a single run, so the part then ends with the closing record
+  int32_t stop = end > from ? encode_frames(from, end) : end;
+  uint64_t last_hash = image_hash(run.previous);
+  bool wants_closing = closing != 0 || stop < end;
+  bool closing_written = wants_closing && write_closing_record();
+
+  fill_part_header(part, first, stop, closing_written, frame0_hash, before_hash, last_hash);
+  bool closed = close_with_header(part, sizeof part);
+  run.report.frames_encoded = stop - first;
+  run.report.file_complete = closed && closing_written == wants_closing ? 1 : 0;
+  return end_run();
 }
 
 const RunReport* last_run_report(void) { return &run.report; }

@@ -9,6 +9,13 @@ extern "C" __attribute__((export_name("m"))) int32_t module_compress_video(const
   return compress_video_wasm(pattern, output, flags, fps);
 }
 
+// One part of a run: the records of frames first .. end - 1.
+extern "C" __attribute__((export_name("r"))) int32_t module_encode_part(
+    const char* pattern, const char* output, int32_t flags, int32_t fps, int32_t first, int32_t end,
+    int32_t closing) {
+  return encode_part(pattern, output, flags, fps, first, end, closing);
+}
+
 // The report of the last run, a RunReport of four 32-bit words.
 extern "C" __attribute__((export_name("q"))) const RunReport* module_run_report() {
   return last_run_report();

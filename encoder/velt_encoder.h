@@ -15,6 +15,7 @@ enum {
   VELT_ERR_WRITE = 6,           // a seek, write or close of the output failed
   VELT_ERR_DECODE_FRAME = 7,    // a later frame exists but does not decode
   VELT_ERR_TOO_MANY_FRAMES = 8, // frame 65535 exists: the header counts no more
+  VELT_ERR_PART_RANGE = 9,      // encode_part was given no range of frames
 };
 
 // What the last run did, for the host. A failure at a later frame (codes 2,
@@ -44,7 +45,19 @@ extern "C" {
 // after printing a message on standard output.
 int32_t compress_video_wasm(const char* pattern, const char* output, int32_t flags, int32_t fps);
 
-// The report of the last call of compress_video_wasm.
+// Encodes the records of frames `first` .. `end` - 1 into a part file at
+// `output` (the layout of velt_part_format.h): frame 0 is read for the size
+// every frame must have, frame `first` - 1 only as what the first record is
+// measured against. A missing or failing frame inside the range ends the
+// sequence there, as it does a single run; the part then ends with the
+// closing record, as it does when `closing` is non-zero. Joined in order,
+// the parts of a sequence make the file compress_video_wasm writes. Returns
+// VELT_OK or an error code, like compress_video_wasm; the report's
+// frames_encoded counts the part's frame records.
+int32_t encode_part(const char* pattern, const char* output, int32_t flags, int32_t fps,
+                    int32_t first, int32_t end, int32_t closing);
+
+// The report of the last call of compress_video_wasm or encode_part.
 const RunReport* last_run_report(void);
 
 #ifdef __cplusplus

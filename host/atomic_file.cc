@@ -150,3 +150,18 @@ void AtomicFile::discard() {
     temporary_.clear();
   }
 }
+
+bool write_all(int fd, const void* bytes, size_t size) {
+  const char* at = static_cast<const char*>(bytes);
+  while (size > 0) {
+    ssize_t put = write(fd, at, size);
+    if (put < 0 && errno == EINTR) continue;
+    if (put <= 0) {
+      if (put == 0) errno = EIO;
+      return false;
+    }
+    at += put;
+    size -= static_cast<size_t>(put);
+  }
+  return true;
+}

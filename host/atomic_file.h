@@ -5,6 +5,7 @@
 #ifndef VELT_ATOMIC_FILE_H
 #define VELT_ATOMIC_FILE_H
 
+#include <cstddef>
 #include <string>
 
 class AtomicFile {
@@ -41,5 +42,9 @@ class AtomicFile {
   int fd_ = -1;
   bool in_place_ = false;
 };
+
+// Writes all `size` bytes to `fd`, going on after short and interrupted
+// writes. False on a failure, with errno set (EIO when the system wrote nothing).
+bool write_all(int fd, const void* bytes, size_t size);
 
 #endif

@@ -1,5 +1,6 @@
 #include "encoding_call.h"
 
+#include <algorithm>
 #include <cstring>
 #include <utility>
 
@@ -30,23 +31,29 @@ bool read_run_report(ModuleHost<EncoderModule>& module, ModuleRunReport* report)
   return true;
 }
 
-// Grants reading the listed frames under the names kListedFramePattern gives
-// them; a number past the list is a missing frame.
-FileGrants listed_frame_grants(const std::vector<std::string>& frames) {
+}  // namespace
+
+const char kListedFramePattern[] = "frame_X.png";
+
+FileGrants listed_frame_grants(const std::vector<std::string>& frames,
+                               const EncodingRequest::PartRange* part) {
+  const int64_t count = int64_t(frames.size());
+  int64_t low = 0, high = count;  // the granted numbers besides frame 0
+  if (part) {
+    low = std::max<int64_t>(part->first - 1, 0);
+    high = std::min<int64_t>(part->end, count);
+  }
   FileGrants grants;
-  grants.readable = [&frames](const std::string& path) {
+  grants.readable = [&frames, count, low, high](const std::string& path) {
     ReadGrant grant;
     int64_t n = frame_number_of(kListedFramePattern, path);
-    if (n >= 0 && n < int64_t(frames.size())) grant = {ReadGrant::GRANTED, frames[size_t(n)]};
-    if (n == int64_t(frames.size())) grant.kind = ReadGrant::MISSING;
+    if (n >= 0 && n < count && (n == 0 || (n >= low && n < high)))
+      grant = {ReadGrant::GRANTED, frames[size_t(n)]};
+    if (n == count) grant.kind = ReadGrant::MISSING;
     return grant;
   };
   return grants;
 }
-
-}  // namespace
-
-const char kListedFramePattern[] = "frame_X.png";
 
 bool keeps_finished_file(uint32_t result) {
   switch (result) {
@@ -67,10 +74,11 @@ EncodingOutcome run_encoding_call(const EncodingRequest& request, EncodingConsol
   EncodingOutcome outcome;
   OutputGrant output;
   output.path = request.output;
+  output.served_fd = request.output_fd;
   // refused when the module opens it, which it does before any frame
   output.refusal = request.frames ? listed_output_conflict(*request.frames, request.output)
                                   : output_conflict(request.pattern, request.output);
-  FileGrants grants = request.frames ? listed_frame_grants(*request.frames)
+  FileGrants grants = request.frames ? listed_frame_grants(*request.frames, request.part)
                                      : pattern_grants(request.pattern);
   grants.output = &output;
   const char* pattern = request.frames ? kListedFramePattern : request.pattern;
@@ -94,8 +102,15 @@ EncodingOutcome run_encoding_call(const EncodingRequest& request, EncodingConsol
       } else if (outcome.trap == WASM_RT_TRAP_NONE) {
         console.calling();
         outcome.trap = module.call([&] {
-          outcome.result = Z_veltZ_m(module.instance(), pattern_at, output_at,
-                                     uint32_t(request.flags), uint32_t(request.fps));
+          if (const EncodingRequest::PartRange* part = request.part) {
+            outcome.result = Z_veltZ_r(module.instance(), pattern_at, output_at,
+                                       uint32_t(request.flags), uint32_t(request.fps),
+                                       uint32_t(part->first), uint32_t(part->end),
+                                       part->closing ? 1u : 0u);
+          } else {
+            outcome.result = Z_veltZ_m(module.instance(), pattern_at, output_at,
+                                       uint32_t(request.flags), uint32_t(request.fps));
+          }
           has_report = read_run_report(module, &outcome.report);
         });
       }
@@ -109,7 +124,9 @@ EncodingOutcome run_encoding_call(const EncodingRequest& request, EncodingConsol
   bool finished = outcome.trap == WASM_RT_TRAP_NONE && has_report &&
                   outcome.report.file_complete == 1 && keeps_finished_file(outcome.result);
   outcome.output_error = output.error;
-  if (finished) {
+  if (request.output_fd >= 0) {
+    outcome.output_kept = finished;  // the caller's file, to keep or drop
+  } else if (finished) {
     outcome.output_kept = output.file.commit(&outcome.output_error);
     if (!outcome.output_kept) {
       outcome.result = VELT_ERR_WRITE;

@@ -18,11 +18,30 @@ struct EncodingRequest {
   // Frames of any names, in order, in place of the pattern's: the module then
   // reads them under the names kListedFramePattern gives.
   const std::vector<std::string>* frames = nullptr;
+  // When set, the call encodes one part of the run (needs `frames`): the
+  // records of frames [first, end), and the closing record when `closing`.
+  // The module may then read only frame 0 and frames first - 1 .. end - 1.
+  struct PartRange {
+    int32_t first;
+    int32_t end;
+    bool closing;
+  };
+  const PartRange* part = nullptr;
+  // When not -1, the output is written into this open file, which the caller
+  // keeps, rather than put in place of `output`; output_kept then tells that
+  // the module finished it.
+  int output_fd = -1;
 };
 
 // The pattern the module is given for a list of frames: frame n is
 // "frame_<n>.png" to the module, and the list's n-th file to the host.
 extern const char kListedFramePattern[];
+
+// Grants reading the listed frames under the names kListedFramePattern gives
+// them; the number just past the list is a missing frame. With a part, only
+// frame 0 and the frames from the one before the part to its last are granted.
+FileGrants listed_frame_grants(const std::vector<std::string>& frames,
+                               const EncodingRequest::PartRange* part);
 
 // What a front-end shows at each step of the call. The steps run in this
 // order; the defaults show nothing.

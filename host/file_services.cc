@@ -125,11 +125,12 @@ FILE* open_output(OutputGrant* output, uint32_t flags, uint32_t* error) {
     *error = WASI_EACCES;
     return nullptr;
   }
-  if (output->file.fd() < 0 && !output->file.open(output->path, &output->error)) {
+  if (output->served_fd < 0 && output->file.fd() < 0 &&
+      !output->file.open(output->path, &output->error)) {
     *error = wasi_error(errno);
     return nullptr;
   }
-  int fd = dup(output->file.fd());
+  int fd = dup(output->served_fd >= 0 ? output->served_fd : output->file.fd());
   if (fd >= 0) fcntl(fd, F_SETFD, FD_CLOEXEC);
   if (fd >= 0 && (flags & OPEN_CREATE_OR_TRUNCATE)) {
     // a device written in place cannot be truncated, and need not be

@@ -58,6 +58,9 @@ struct OutputGrant {
   std::string path;
   std::string refusal;  // why the module may not write it; "" when it may
   AtomicFile file;
+  // When not -1, an open file (such as an unnamed one that a worker's part is
+  // written into) to serve the path from instead of `file`; its owner keeps it.
+  int served_fd = -1;
   std::string error;  // why the open was refused or failed
 };
 

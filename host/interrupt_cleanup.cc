@@ -71,3 +71,15 @@ void keep_on_interrupt(const char* path) {
   for (Entry& e : entries)
     if (e.used && std::strcmp(e.path, path) == 0) e.used = false;
 }
+
+void leave_interrupt_cleanup_to_parent() {
+  InterruptsHeld held;
+  for (Entry& e : entries) e.used = false;
+  if (!handlers_installed) return;
+  handlers_installed = false;
+  for (int s : kSignals) {
+    struct sigaction previous {};
+    sigaction(s, nullptr, &previous);
+    if (previous.sa_handler == remove_and_exit) std::signal(s, SIG_DFL);
+  }
+}

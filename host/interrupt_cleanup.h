@@ -13,6 +13,11 @@ bool remove_on_interrupt(const char* path);
 // Takes `path` off the table; it is no longer removed by a signal.
 void keep_on_interrupt(const char* path);
 
+// For a child process the run forks: forgets every registered path, which is
+// its parent's to remove, and gives the signals whose handler was installed
+// their default action back, so that an interrupt simply ends the child.
+void leave_interrupt_cleanup_to_parent();
+
 // Holds SIGINT, SIGTERM and SIGHUP back for its lifetime, so that a step such
 // as renaming a finished file into place and taking its temporary name off
 // the table happens whole. A held signal is handled when the guard goes.

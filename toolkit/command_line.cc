@@ -94,13 +94,15 @@ std::optional<int> parse_command(const CommandSyntax& syntax, const std::vector<
     std::fputs(syntax.help.c_str(), stdout);
     return EXIT_OK;
   }
-  if (parsed->positional.size() != syntax.positional.size()) {
+  size_t given = parsed->positional.size(), wanted = syntax.positional.size();
+  if (given != wanted && !(syntax.last_repeats && given > wanted)) {
     std::string expected;
     for (size_t i = 0; i < syntax.positional.size(); ++i)
       expected += (i == 0                              ? ""
                    : i + 1 == syntax.positional.size() ? " and "
                                                        : ", ") +
                   syntax.positional[i];
+    if (syntax.last_repeats) expected += "...";
     return report_usage_error(syntax.name, "expected " + expected);
   }
   return std::nullopt;

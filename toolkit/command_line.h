@@ -52,6 +52,7 @@ struct CommandSyntax {
   std::vector<OptionSpec> options;
   std::vector<std::string> positional;  // e.g. {"FILE.velt", "OUT_PATTERN"}
   std::string help;
+  bool last_repeats = false;  // the last positional argument may come more than once
 };
 
 // Parses a subcommand's arguments. Returns the exit status when the command

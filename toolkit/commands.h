@@ -8,6 +8,8 @@
 
 // PNG frames to a VELT file through the sandboxed encoder module.
 int run_encode_command(const std::vector<std::string>& args);
+// Joins the part files of encode --part into one VELT file.
+int run_join_command(const std::vector<std::string>& args);
 // Checks a VELT file and prints its header, frame records and totals.
 int run_info_command(const std::vector<std::string>& args);
 // Writes a VELT file's frames as RGBA PNG files.

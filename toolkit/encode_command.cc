@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <unordered_map>
 #include <utility>
@@ -14,6 +15,8 @@
 #include "encoder_failure.h"
 #include "encoding_call.h"
 #include "frame_input.h"
+#include "parallel_encode.h"
+#include "part_join.h"
 #include "progress_bar.h"
 
 namespace {
@@ -22,9 +25,11 @@ constexpr long DEFAULT_FPS = 20;
 // The header keeps 2 * fps - 1 in a byte whose bit 7 also marks that flags were
 // set, so a reader tells the rate apart from the mark only up to 64 fps.
 constexpr long MAX_FPS = 64;
+constexpr long MAX_JOBS = 256;
 
 const char kHelp[] =
-    "Usage: velt encode INPUT OUT.velt [--fps N] [--mode MODE] [--quiet]\n"
+    "Usage: velt encode INPUT OUT.velt [--fps N] [--mode MODE] [--jobs N] [--quiet]\n"
+    "       velt encode INPUT PART --part K/N [--fps N] [--mode MODE] [--quiet]\n"
     "\n"
     "Encodes PNG frames into one looping VELT animation. The frames are decoded\n"
     "and encoded inside the sandboxed encoder module.\n"
@@ -47,16 +52,27 @@ const char kHelp[] =
     "                  alpha     8 bytes, pixels with alpha below 128 transparent\n"
     "                  opaque12  12 bytes, three colours\n"
     "                  alpha12   12 bytes, four alpha levels per pixel\n"
+    "  -j, --jobs N  encode on N cores at once, each worker process taking a run\n"
+    "                of frames; default: the number of online processors. --jobs 1\n"
+    "                encodes in this process alone\n"
+    "  --part K/N    encode only part K (0 to N-1) of N into the part file PART,\n"
+    "                for 'velt join' to join with the other parts: the parts of\n"
+    "                a sequence may be encoded on different machines\n"
     "  -q, --quiet   no progress bar (it is only drawn when standard error is a\n"
     "                terminal)\n"
     "  -h, --help    show this help\n"
     "\n"
     "The file is byte for byte what velt-encode-flags writes for the same frames\n"
-    "with flags 0, 1, 2 or 3 (the modes in the order above). On success nothing\n"
+    "with flags 0, 1, 2 or 3 (the modes in the order above), for any --jobs, and\n"
+    "so is the file that 'velt join' makes of the N parts. On success nothing\n"
     "is printed but the progress bar; a failure is one line on standard error.\n";
 
 const CommandSyntax kSyntax = {"encode",
-                               {{"fps", 0, true}, {"mode", 0, true}, {"quiet", 'q', false}},
+                               {{"fps", 0, true},
+                                {"mode", 0, true},
+                                {"jobs", 'j', true},
+                                {"part", 0, true},
+                                {"quiet", 'q', false}},
                                {"INPUT", "OUT.velt"},
                                kHelp};
 
@@ -112,6 +128,42 @@ int read_settings(const ParsedArguments& parsed, long* fps, BlockMode* mode) {
   return EXIT_OK;
 }
 
+// Resolves --jobs and --part; 0 or a usage error status. `part_count` is 0
+// without --part.
+int read_sharing(const ParsedArguments& parsed, long* jobs, long* part, long* part_count) {
+  long online = sysconf(_SC_NPROCESSORS_ONLN);
+  std::string jobs_text = parsed.value_or("jobs", std::to_string(online > 0 ? online : 1));
+  std::optional<long> parsed_jobs = parse_number(jobs_text, 1, MAX_JOBS);
+  if (!parsed_jobs)
+    return report_usage_error("encode", "--jobs takes a whole number from 1 to " +
+                                            std::to_string(MAX_JOBS) + ", not '" + jobs_text + "'");
+  *jobs = *parsed_jobs;
+  *part_count = 0;
+  if (!parsed.has("part")) return EXIT_OK;
+  if (parsed.has("jobs"))
+    return report_usage_error("encode", "--part encodes one part in one process: leave out --jobs");
+  std::string text = parsed.value_or("part", "");
+  size_t slash = text.find('/');
+  std::optional<long> k, n;
+  if (slash != std::string::npos) {
+    n = parse_number(text.substr(slash + 1), 1, MAX_INPUT_FRAMES);
+    if (n) k = parse_number(text.substr(0, slash), 0, *n - 1);
+  }
+  if (!k)
+    return report_usage_error("encode", "--part takes K/N, part K (0 to N-1) of N, not '" + text + "'");
+  *part = *k;
+  *part_count = *n;
+  return EXIT_OK;
+}
+
+std::string failure_of(const EncodingOutcome& outcome, const std::string& output,
+                       const std::function<std::string(int32_t)>& frame_path) {
+  if (outcome.trap != WASM_RT_TRAP_NONE)
+    return "encode: the encoder module stopped: " + std::string(wasm_rt_strerror(outcome.trap));
+  if (outcome.out_of_module_memory) return "encode: the encoder module has no memory for the paths";
+  return "encode: " + encoder_failure_message(outcome, output, frame_path);
+}
+
 }  // namespace
 
 int run_encode_command(const std::vector<std::string>& args) {
@@ -122,20 +174,44 @@ int run_encode_command(const std::vector<std::string>& args) {
   long fps = 0;
   BlockMode mode = MODE_OPAQUE;
   if (int status = read_settings(parsed, &fps, &mode); status != EXIT_OK) return status;
+  long jobs = 1, part = 0, part_count = 0;
+  if (int status = read_sharing(parsed, &jobs, &part, &part_count); status != EXIT_OK)
+    return status;
 
   FrameInput frames;
   std::string error;
   if (!resolve_frame_input(input, &frames, &error)) return report_failure(error);
 
   // frames of other names reach the module as a list that the host maps
-  // names of its own pattern onto
-  const bool listed = frames.kind != FrameInputKind::X_PATTERN;
+  // names of its own pattern onto; so do the frames of a part
+  const bool listed = frames.kind != FrameInputKind::X_PATTERN || part_count > 0;
+  auto frame_path = [&](int32_t n) {
+    if (size_t(n) < frames.frames.size()) return frames.frames[size_t(n)];
+    return frames.kind == FrameInputKind::X_PATTERN ? expand_x_pattern(input, n) : "?";
+  };
+  bool show_progress = !parsed.has("quiet") && isatty(STDERR_FILENO) == 1;
+
+  if (part_count == 0 && jobs > 1 && frames.frames.size() > 1) {
+    ProgressBar bar(stderr, static_cast<int>(frames.frames.size()), show_progress);
+    int started = 0;
+    ParallelRequest request{&frames.frames,
+                            frames.kind == FrameInputKind::X_PATTERN ? input : "",
+                            output,
+                            static_cast<int32_t>(fps),
+                            static_cast<int32_t>(mode), static_cast<int>(jobs),
+                            [&] { bar.update(++started); }};
+    std::string failure;
+    EncodingOutcome outcome = encode_in_workers(request, &failure);
+    bar.finish();
+    if (!failure.empty()) return report_failure("encode: " + failure);
+    if (outcome.result != 0) return report_failure(failure_of(outcome, output, frame_path));
+    return EXIT_OK;
+  }
   std::vector<std::string> module_paths;
   for (size_t i = 0; i < frames.frames.size(); ++i)
     module_paths.push_back(listed ? expand_x_pattern(kListedFramePattern, int64_t(i))
                                   : frames.frames[i]);
 
-  bool show_progress = !parsed.has("quiet") && isatty(STDERR_FILENO) == 1;
   ProgressBar bar(stderr, static_cast<int>(frames.frames.size()), show_progress);
   FrameProgress progress(module_paths, &bar);
   FileServiceHooks hooks;
@@ -146,20 +222,16 @@ int run_encode_command(const std::vector<std::string>& args) {
   EncodingRequest request{input.c_str(), output.c_str(), static_cast<int32_t>(fps),
                           static_cast<int32_t>(mode)};
   if (listed) request.frames = &frames.frames;
+  PartSplit split{};
+  EncodingRequest::PartRange range{};
+  if (part_count > 0) {
+    split = split_frames(int32_t(frames.frames.size()), int32_t(part), int32_t(part_count));
+    range = {split.first, split.end, split.closing};
+    request.part = &range;
+  }
   EncodingOutcome outcome = run_encoding_call(request, silent, std::move(hooks));
   bar.finish();
-
-  if (outcome.trap != WASM_RT_TRAP_NONE)
-    return report_failure("encode: the encoder module stopped: " +
-                          std::string(wasm_rt_strerror(outcome.trap)));
-  if (outcome.out_of_module_memory)
-    return report_failure("encode: the encoder module has no memory for the paths");
-  if (outcome.result != 0) {
-    auto frame_path = [&](int32_t n) {
-      return listed ? (size_t(n) < frames.frames.size() ? frames.frames[size_t(n)] : "?")
-                    : expand_x_pattern(input, n);
-    };
-    return report_failure("encode: " + encoder_failure_message(outcome, output, frame_path));
-  }
+  if (outcome.result != 0 || outcome.trap != WASM_RT_TRAP_NONE || outcome.out_of_module_memory)
+    return report_failure(failure_of(outcome, output, frame_path));
   return EXIT_OK;
 }

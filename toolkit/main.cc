@@ -17,6 +17,8 @@ const char kUsage[] =
     "Commands:\n"
     "  encode INPUT OUT.velt     encode PNG frames (an X pattern, a %04d pattern or a\n"
     "                            directory) into a looping VELT animation\n"
+    "  join OUT.velt PART...     join the parts of 'velt encode --part K/N' into one\n"
+    "                            file\n"
     "  info FILE.velt            check a file and show its header and frame records\n"
     "  decode FILE.velt OUT      write the frames as RGBA PNG files (OUT has an X or\n"
     "                            a %d for the frame number)\n"
@@ -35,6 +37,7 @@ struct Command {
 
 const Command kCommands[] = {
     {"encode", run_encode_command},
+    {"join", run_join_command},
     {"info", run_info_command},
     {"decode", run_decode_command},
     {"compare", run_compare_command},

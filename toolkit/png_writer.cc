@@ -21,15 +21,9 @@ bool write_whole_file(const std::string& path, const unsigned char* bytes, size_
                       std::string* reason) {
   AtomicFile file;
   if (!file.open(path, reason)) return false;
-  while (size > 0) {
-    ssize_t n = write(file.fd(), bytes, size);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      *reason = n < 0 ? std::strerror(errno) : "the system wrote nothing";
-      return false;  // the file discards itself
-    }
-    bytes += n;
-    size -= static_cast<size_t>(n);
+  if (!write_all(file.fd(), bytes, size)) {
+    *reason = std::strerror(errno);
+    return false;  // the file discards itself
   }
   return file.commit(reason);
 }

@@ -168,17 +168,7 @@ TEST(EncodeCommand, LeavesOnlyTheFinishedFileBehind) {
 
 TEST(EncodeCommand, InterruptedRunKeepsTheOldOutput) {
   TempDir frames, out;
-  // noisy frames in the 12-byte mode keep the encoder busy for a while
-  uint32_t seed = 1;
-  for (int f = 0; f < 20; ++f) {
-    Image image(64, 64, e2e::kBlack);
-    for (unsigned i = 0; i < 64 * 64; ++i) {
-      seed = seed * 1664525u + 1013904223u;
-      image.set(i % 64, i / 64,
-                {uint8_t(seed >> 24), uint8_t(seed >> 16), uint8_t(seed >> 8), 255});
-    }
-    e2e::write_png(frames.file("f" + std::to_string(f) + ".png"), image);
-  }
+  toolkit_test::write_noise_frames(frames, 20);
   const std::string output = out.file("o.velt");
   const Bytes old = {'o', 'l', 'd'};
   for (int signal_number : {SIGTERM, SIGINT, SIGHUP}) {

@@ -92,4 +92,17 @@ std::vector<std::string> list_directory(const std::string& dir) {
   return names;
 }
 
+void write_noise_frames(const e2e::TempDir& dir, int count) {
+  uint32_t seed = 1;
+  for (int f = 0; f < count; ++f) {
+    e2e::Image image(64, 64, e2e::kBlack);
+    for (unsigned i = 0; i < 64 * 64; ++i) {
+      seed = seed * 1664525u + 1013904223u;
+      image.set(i % 64, i / 64,
+                {uint8_t(seed >> 24), uint8_t(seed >> 16), uint8_t(seed >> 8), 255});
+    }
+    e2e::write_png(dir.file("f" + std::to_string(f) + ".png"), image);
+  }
+}
+
 }  // namespace toolkit_test

@@ -25,6 +25,10 @@ e2e::RunResult run_velt_on_terminal(const std::vector<std::string>& args);
 // The names in `dir`, without "." and "..".
 std::vector<std::string> list_directory(const std::string& dir);
 
+// Writes `count` 64x64 frames of noise, f0.png, f1.png, ..., into `dir`: in
+// the 12-byte modes they keep the encoder busy for a while.
+void write_noise_frames(const e2e::TempDir& dir, int count);
+
 }  // namespace toolkit_test
 
 #endif

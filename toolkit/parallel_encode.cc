@@ -1,0 +1,304 @@
+#include "parallel_encode.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+
+#include "atomic_file.h"
+#include "frame_pattern.h"
+#include "interrupt_cleanup.h"
+#include "output_check.h"
+#include "part_join.h"
+#include "velt_encoder.h"
+
+namespace {
+
+// What a worker writes to its pipe: FRAME_STARTED for each frame it starts
+// on, then its outcome once, as one WorkerMessage.
+constexpr char FRAME_STARTED = 'F';
+constexpr char OUTCOME = 'R';
+constexpr size_t ERROR_TEXT_SIZE = 256;
+
+struct WorkerMessage {
+  char tag;
+  int32_t trap;
+  int32_t out_of_module_memory;
+  uint32_t result;
+  int32_t frames_encoded;
+  int32_t failing_frame;
+  int32_t file_complete;
+  int32_t part_finished;
+  char reason[RUN_REASON_SIZE];
+  char output_error[ERROR_TEXT_SIZE];
+};
+
+struct Worker {
+  PartSplit split;
+  int part_fd = -1;
+  pid_t pid = -1;
+  int pipe_fd = -1;  // the read end, -1 once the worker has closed it
+  std::string received;
+  bool has_outcome = false;
+  WorkerMessage outcome{};
+  int status = 0;
+};
+
+std::string directory_of(const std::string& path) {
+  size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// An unnamed file for a part, beside the output (or in the temporary
+// directory where that cannot be): it has no name to leave behind, however
+// the run ends.
+int unnamed_file(const std::string& output, std::string* error) {
+  const char* tmpdir = std::getenv("TMPDIR");
+  for (const std::string& dir : {directory_of(output), std::string(tmpdir ? tmpdir : "/tmp")}) {
+    int fd = open(dir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (fd >= 0) return fd;
+    // a file system without unnamed files: a name that goes at once
+    std::string name = dir + "/.velt-part-XXXXXX";
+    InterruptsHeld held;
+    fd = mkostemp(name.data(), O_CLOEXEC);
+    if (fd >= 0) {
+      unlink(name.c_str());
+      return fd;
+    }
+    *error = std::strerror(errno);
+  }
+  return -1;
+}
+
+void copy_text(char* into, size_t size, const std::string& text) {
+  std::snprintf(into, size, "%s", text.c_str());
+}
+
+// The worker process: encodes its part into `worker.part_fd` and tells the
+// parent how it went. Never returns.
+[[noreturn]] void run_worker(const ParallelRequest& request, const Worker& worker, int pipe_fd,
+                             pid_t parent) {
+  leave_interrupt_cleanup_to_parent();
+  // a worker never outlives its run
+  prctl(PR_SET_PDEATHSIG, SIGKILL);
+  if (getppid() != parent) _exit(EXIT_FAILURE);
+
+  const PartSplit split = worker.split;
+  int32_t next_frame = split.first;
+  FileServiceHooks hooks;
+  hooks.on_open = [&](const char* path, bool opened) {
+    int64_t n = opened ? frame_number_of(kListedFramePattern, path) : -1;
+    // frame 0 opened again for the closing record, or the frame before the
+    // range, starts no frame of the part
+    for (; n >= next_frame && n < split.end; ++next_frame) write_all(pipe_fd, &FRAME_STARTED, 1);
+  };
+  hooks.console = [](int, const uint8_t*, size_t) {};
+
+  EncodingRequest::PartRange range{split.first, split.end, split.closing};
+  EncodingRequest call{kListedFramePattern, request.output.c_str(), request.fps, request.flags};
+  call.frames = request.frames;
+  call.part = &range;
+  call.output_fd = worker.part_fd;
+  EncodingConsole silent;
+  EncodingOutcome outcome = run_encoding_call(call, silent, std::move(hooks));
+
+  WorkerMessage message{};
+  message.tag = OUTCOME;
+  message.trap = outcome.trap;
+  message.out_of_module_memory = outcome.out_of_module_memory;
+  message.result = outcome.result;
+  message.frames_encoded = outcome.report.frames_encoded;
+  message.failing_frame = outcome.report.failing_frame;
+  message.file_complete = outcome.report.file_complete;
+  message.part_finished = outcome.output_kept;
+  copy_text(message.reason, sizeof message.reason, outcome.report.reason);
+  copy_text(message.output_error, sizeof message.output_error, outcome.output_error);
+  _exit(write_all(pipe_fd, &message, sizeof message) ? EXIT_SUCCESS : EXIT_FAILURE);
+}
+
+// True when the worker's part is not simply its whole range: it failed,
+// or its frames ended early. The workers of later frames are then of no use.
+bool ends_the_run(const Worker& worker) {
+  if (!worker.has_outcome) return true;
+  const WorkerMessage& m = worker.outcome;
+  return m.trap != WASM_RT_TRAP_NONE || m.out_of_module_memory || !m.part_finished ||
+         m.result != VELT_OK || m.frames_encoded != worker.split.end - worker.split.first;
+}
+
+// Takes what the worker's pipe holds: frames started, then its outcome.
+void take_messages(Worker& worker, const ParallelRequest& request) {
+  char buffer[512];
+  ssize_t got = read(worker.pipe_fd, buffer, sizeof buffer);
+  if (got < 0 && errno == EINTR) return;
+  if (got <= 0) {
+    close(worker.pipe_fd);
+    worker.pipe_fd = -1;
+    waitpid(worker.pid, &worker.status, 0);
+    return;
+  }
+  worker.received.append(buffer, size_t(got));
+  size_t used = 0;
+  while (used < worker.received.size() && !worker.has_outcome) {
+    if (worker.received[used] == FRAME_STARTED) {
+      ++used;
+      if (request.frame_started) request.frame_started();
+    } else if (worker.received.size() - used >= sizeof(WorkerMessage)) {
+      std::memcpy(&worker.outcome, worker.received.data() + used, sizeof(WorkerMessage));
+      worker.has_outcome = worker.outcome.tag == OUTCOME;
+      used += sizeof(WorkerMessage);
+    } else {
+      break;
+    }
+  }
+  worker.received.erase(0, used);
+}
+
+void stop_workers_after(std::vector<Worker>& workers, size_t index) {
+  for (size_t k = index + 1; k < workers.size(); ++k)
+    if (workers[k].pipe_fd >= 0) kill(workers[k].pid, SIGKILL);
+}
+
+std::string stopped_text(int status) {
+  if (WIFSIGNALED(status)) return std::string("killed by ") + strsignal(WTERMSIG(status));
+  return "ended with status " + std::to_string(WEXITSTATUS(status)) + " and no report";
+}
+
+void close_parts(std::vector<Worker>& workers) {
+  for (Worker& w : workers)
+    if (w.part_fd >= 0) close(w.part_fd);
+}
+
+}  // namespace
+
+EncodingOutcome encode_in_workers(const ParallelRequest& request, std::string* failure) {
+  EncodingOutcome outcome;
+  const std::vector<std::string>& frames = *request.frames;
+  // refused as a single run refuses it
+  outcome.output_error = request.x_pattern.empty()
+                             ? listed_output_conflict(frames, request.output)
+                             : output_conflict(request.x_pattern, request.output);
+  AtomicFile out;
+  if (outcome.output_error.empty()) out.open(request.output, &outcome.output_error);
+  if (!outcome.output_error.empty()) {
+    outcome.result = VELT_ERR_OPEN_OUTPUT;
+    outcome.report.failing_frame = -1;
+    return outcome;
+  }
+
+  const int32_t frame_count = int32_t(frames.size());
+  const int32_t count = std::max(1, std::min<int32_t>(request.jobs, frame_count));
+  std::vector<Worker> workers(static_cast<size_t>(count));
+  const pid_t parent = getpid();
+  for (int32_t k = 0; k < count; ++k) {
+    Worker& w = workers[size_t(k)];
+    w.split = split_frames(frame_count, k, count);
+    std::string error;
+    w.part_fd = unnamed_file(request.output, &error);
+    int ends[2] = {-1, -1};
+    if (w.part_fd < 0 || pipe2(ends, O_CLOEXEC) != 0) {
+      *failure = "cannot make a part file: " + (w.part_fd < 0 ? error : std::strerror(errno));
+    } else {
+      fflush(nullptr);  // nothing buffered is written twice
+      w.pid = fork();
+      if (w.pid == 0) {
+        close(ends[0]);
+        run_worker(request, w, ends[1], parent);
+      }
+      close(ends[1]);
+      w.pipe_fd = ends[0];
+      if (w.pid < 0) {
+        close(w.pipe_fd);
+        w.pipe_fd = -1;
+        *failure = std::string("cannot start a worker: ") + std::strerror(errno);
+      }
+    }
+    if (!failure->empty()) {
+      stop_workers_after(workers, size_t(-1));  // every one started
+      for (Worker& started : workers)
+        if (started.pipe_fd >= 0) {
+          close(started.pipe_fd);
+          waitpid(started.pid, nullptr, 0);
+        }
+      close_parts(workers);
+      return outcome;
+    }
+  }
+
+  // until every worker has closed its pipe: progress, outcomes, and the
+  // workers a failure or an early end makes useless
+  for (;;) {
+    std::vector<pollfd> polled;
+    std::vector<size_t> which;
+    for (size_t k = 0; k < workers.size(); ++k) {
+      if (workers[k].pipe_fd < 0) continue;
+      polled.push_back({workers[k].pipe_fd, POLLIN, 0});
+      which.push_back(k);
+    }
+    if (polled.empty()) break;
+    if (poll(polled.data(), polled.size(), -1) < 0) continue;
+    for (size_t i = 0; i < polled.size(); ++i) {
+      if (polled[i].revents == 0) continue;
+      Worker& w = workers[which[i]];
+      take_messages(w, request);
+      if (w.pipe_fd < 0 && ends_the_run(w)) stop_workers_after(workers, which[i]);
+    }
+  }
+
+  // the workers' outcomes in frame order, up to the part that ends the file
+  std::vector<PartInfo> parts;
+  for (size_t k = 0; k < workers.size(); ++k) {
+    const Worker& w = workers[k];
+    const WorkerMessage& m = w.outcome;
+    if (!w.has_outcome) {
+      *failure = "the worker of part " + std::to_string(k) + " was " + stopped_text(w.status);
+    } else if (m.trap != WASM_RT_TRAP_NONE || m.out_of_module_memory || !m.part_finished) {
+      outcome.trap = static_cast<wasm_rt_trap_t>(m.trap);
+      outcome.out_of_module_memory = m.out_of_module_memory != 0;
+      outcome.result = m.result;
+      outcome.report = {int32_t(m.result), m.frames_encoded, m.failing_frame, 0,
+                        std::string(m.reason, strnlen(m.reason, sizeof m.reason))};
+      outcome.output_error = std::string(m.output_error, strnlen(m.output_error, ERROR_TEXT_SIZE));
+      if (outcome.result == VELT_OK) outcome.result = VELT_ERR_WRITE;  // unfinished all the same
+    } else {
+      PartInfo part;
+      std::string error;
+      if (!read_part_header(w.part_fd, "part " + std::to_string(k), &part, &error)) {
+        *failure = "the encoder module wrote a damaged part: " + error;
+      } else {
+        parts.push_back(part);
+        if (part.closing) break;
+        continue;
+      }
+    }
+    close_parts(workers);
+    return outcome;
+  }
+
+  JoinResult joined;
+  std::string error;
+  if (!join_parts(parts, out.fd(), &joined, &error)) {
+    if (joined.write_failed) {
+      outcome.result = VELT_ERR_WRITE;
+      outcome.output_error = error;
+    } else {
+      *failure = "cannot join the parts: " + error;
+    }
+    close_parts(workers);
+    return outcome;
+  }
+  close_parts(workers);
+  outcome.result = uint32_t(joined.last->result);
+  outcome.report = {joined.last->result, joined.frame_count, joined.last->failing_frame, 1,
+                    joined.last->reason};
+  outcome.output_kept = out.commit(&outcome.output_error);
+  if (!outcome.output_kept) outcome.result = VELT_ERR_WRITE;
+  return outcome;
+}
