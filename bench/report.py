@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
-"""Turns the outputs of bench/run_bench.sh into one markdown report: the
-machine, the code measured, and the tables. With --update-readme FILE it also
-replaces the part of FILE between the results markers."""
+"""Turns the raw outputs of bench/run_bench.sh into one markdown report: the
+machine, the code measured, and the tables. Every ratio is computed here from
+the raw timings of one run. With --update-readme FILE it also replaces the
+part of FILE between the results markers."""
 import argparse
 import datetime
 import json
@@ -16,11 +17,21 @@ SET_NAMES = {
     "photo": "(c) photo blocks",
     "alpha": "(d) photo, with alpha",
 }
+SEQUENCE_NAMES = {"photo": "photograph", "camera": "camera", "screen": "screen recording"}
+# the sequences of real footage, for the figures against the decoding floor
+REAL = ("camera", "screen")
+# the sequences of the --jobs speed-up target
+SPEED_UP = ("photo", "camera")
+NOT_MEASURED = "not measured"
 
 
 def read(path):
     with open(path) as f:
         return f.read()
+
+
+def read_if(path):
+    return read(path) if os.path.exists(path) else ""
 
 
 def machine_lines(data):
@@ -32,17 +43,22 @@ def machine_lines(data):
     code = read(os.path.join(data, "code.txt")).splitlines()
     head, status = (code[0] if code else "unknown"), code[1:]
     changed = ", ".join(s.strip() for s in status) if status else "none"
-    load = read("/proc/loadavg").split()[:3]
+    start = read_if(os.path.join(data, "load-start.txt")).strip() or "unknown"
+    end = read_if(os.path.join(data, "load-end.txt")).strip() or " ".join(read("/proc/loadavg").split()[:3])
     date = datetime.datetime.now(datetime.timezone.utc).strftime("%Y-%m-%d %H:%M UTC")
     return [
-        f"- Machine: {os.cpu_count()} cores (`nproc`), {cpu}, load average {' '.join(load)} at the end",
+        f"- Machine: {os.cpu_count()} cores (`nproc`), {cpu}; load average {start} at the start, "
+        f"{end} at the end",
         f"- Date: {date}",
         f"- Code (as built for this run): `{head}`; uncommitted changes: {changed}",
     ]
 
 
 def per_block_table(data):
-    results = json.loads(read(os.path.join(data, "search.json")))
+    path = os.path.join(data, "search.json")
+    if not os.path.exists(path):
+        return ["Not measured in this run (VELT_BENCH_SEARCH=0)."], {}
+    results = json.loads(read(path))
     # (where, mode, set, path) -> microseconds per block, median CPU time
     per_block = {}
     for b in results["benchmarks"]:
@@ -75,11 +91,16 @@ def per_block_table(data):
 
 
 def callgrind_table(data):
+    text = read_if(os.path.join(data, "callgrind.tsv"))
+    if not text:
+        return []
     counts = {}
-    for line in read(os.path.join(data, "callgrind.tsv")).splitlines():
+    for line in text.splitlines():
         mode, where, path, ir = line.split("\t")
         counts[(int(mode), where, path)] = int(ir) / 64
     lines = [
+        "",
+        "",
         "Instructions per block (callgrind, encoding of the 64 blocks of set (a) only):",
         "",
         "| mode | where | fast | reference | ratio |",
@@ -99,80 +120,262 @@ def median(values):
     return values[middle] if len(values) % 2 else (values[middle - 1] + values[middle]) / 2
 
 
-def whole_run_table(data, mode2_frames, mode2_size):
+class Runs:
+    """The timed runs of one mode on one sequence: per program, the wall and
+    CPU (user + system) seconds and the peak KiB of each run."""
+
+    def __init__(self, path):
+        self.wall, self.cpu, self.peak = {}, {}, {}
+        for line in read(path).splitlines():
+            label, elapsed, user, system, kib = line.split()
+            self.wall.setdefault(label, []).append(float(elapsed))
+            self.cpu.setdefault(label, []).append(float(user) + float(system))
+            self.peak.setdefault(label, []).append(int(kib))
+
+    def has(self, label):
+        return label in self.wall
+
+    def count(self):
+        return len(self.wall["sandbox"])
+
+    def w(self, label):
+        return median(self.wall[label])
+
+    def c(self, label):
+        return median(self.cpu[label])
+
+    def spread(self):
+        """The largest max / min - 1 of one program's wall times."""
+        return max((max(v) / min(v) - 1 for v in self.wall.values() if min(v) > 0), default=0.0)
+
+
+def read_sequences(data):
+    """name -> (mode 0 frames, mode 2 frames, size), in the order measured."""
+    sequences = {}
+    for line in read(os.path.join(data, "sequences.tsv")).splitlines():
+        name, frames, mode2_frames, size = line.split("\t")
+        sequences[name] = (int(frames), int(mode2_frames), size)
+    return sequences
+
+
+def read_runs(data, sequences):
+    """(mode, sequence) -> Runs; (mode, sequence) -> {program: same | DIFFERENT}."""
+    runs, compare = {}, {}
+    for mode in (0, 2):
+        for name in sequences:
+            text = read_if(os.path.join(data, f"runs-m{mode}-{name}.tsv"))
+            if not text.strip():
+                continue
+            runs[(mode, name)] = Runs(os.path.join(data, f"runs-m{mode}-{name}.tsv"))
+            lines = read_if(os.path.join(data, f"compare-m{mode}-{name}.tsv")).splitlines()
+            compare[(mode, name)] = dict(line.split("\t") for line in lines)
+    return runs, compare
+
+
+def sequence_label(sequences, mode, name):
+    frames, mode2_frames, size = sequences[name]
+    return f"{SEQUENCE_NAMES.get(name, name)}, {mode2_frames if mode == 2 else frames} frames {size}"
+
+
+def whole_run_table(runs, compare, sequences):
     lines = [
-        "Seconds per run, medians; the three programs take turns run by run. The decode-only run "
-        "decodes the same frames and frame 0 again inside the sandbox. CPU = user + system time.",
+        "Seconds per run, medians; the programs take turns run by run. Sandbox is "
+        "`velt-encode-flags`, native `tools/velt-encode-native`; the decode-only run "
+        "(`velt-decode-only`) decodes the same frames and frame 0 again inside the sandbox, "
+        "the floor under a run. CPU = user + system time. Mode 2 runs take the first frames of "
+        "each sequence and fewer runs, to keep the whole benchmark short. Spread: the largest "
+        "max / min - 1 of one program's wall times over the runs of a row, the machine's noise.",
         "",
-        "| mode | sequence | runs | sandbox | native | decode only | sandbox / native | "
-        "sandbox / decode only | CPU: sandbox / native | CPU: sandbox / decode only | sandbox = native output |",
+        "| mode | sequence | runs | sandbox wall | native wall | decode only wall | sandbox CPU | "
+        "native CPU | CPU: sandbox / native | wall: sandbox / native | wall: sandbox / decode only | "
+        "spread | sandbox = native output |",
+        "|---|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---|",
+    ]
+    for (mode, name), r in runs.items():
+        same = compare[(mode, name)].get("sandbox", "not compared")
+        lines.append(
+            f"| {mode} | {sequence_label(sequences, mode, name)} | {r.count()} | {r.w('sandbox'):.2f} | "
+            f"{r.w('native'):.2f} | {r.w('decode'):.3f} | {r.c('sandbox'):.2f} | {r.c('native'):.2f} | "
+            f"{r.c('sandbox') / r.c('native'):.2f}x | {r.w('sandbox') / r.w('native'):.2f}x | "
+            f"{r.w('sandbox') / r.w('decode'):.1f}x | {r.spread():.0%} | {same} |"
+        )
+    return lines
+
+
+def parallel_table(runs, compare, sequences, jobs):
+    many = f"jobs{jobs}"
+    if not any(r.has(many) for r in runs.values()):
+        return [f"{NOT_MEASURED.capitalize()}: this build's `velt encode` has no `--jobs` option."]
+    lines = [
+        f"`velt encode INPUT OUT.velt --jobs N --quiet`, timed in the same turns as the whole runs "
+        f"above (seconds, medians; `--jobs 1` in mode 0 only). Speed-up = wall time of `--jobs 1` / "
+        f"wall time of `--jobs {jobs}`; CPU = user + system time of all its processes; the decode-only "
+        f"run is the one of the same row above.",
+        "",
+        f"| mode | sequence | runs | --jobs 1 wall | --jobs {jobs} wall | speed-up | --jobs 1 CPU | "
+        f"--jobs {jobs} CPU | --jobs 1 / decode only | --jobs {jobs} / decode only | outputs = native |",
         "|---|---|---:|---:|---:|---:|---:|---:|---:|---:|---|",
     ]
-    ratios = {}
-    for mode, frames, size in ((0, 5, "1020x764"), (2, mode2_frames, mode2_size)):
-        path = os.path.join(data, f"run{mode}.tsv")
-        if not os.path.exists(path):
+    for (mode, name), r in runs.items():
+        if not r.has(many):
             continue
-        wall, cpu = {}, {}
-        for line in read(path).splitlines():
-            label, elapsed, user, system, _ = line.split()
-            wall.setdefault(label, []).append(float(elapsed))
-            cpu.setdefault(label, []).append(float(user) + float(system))
-        s, n, d = (median(wall[k]) for k in ("sandbox", "native", "decode"))
-        cs, cn, cd = (median(cpu[k]) for k in ("sandbox", "native", "decode"))
-        same = read(os.path.join(data, f"run{mode}.compare")).strip()
-        lines.append(
-            f"| {mode} | {frames} frames {size} | {len(wall['sandbox'])} | {s:.2f} | {n:.2f} | {d:.3f} | "
-            f"{s / n:.2f}x | {s / d:.1f}x | {cs / cn:.2f}x | {cs / cd:.1f}x | {same} |"
-        )
-        ratios[mode] = (s / n, s / d)
-    return lines, ratios
-
-
-def memory_table(data):
-    kb = {}
-    for line in read(os.path.join(data, "memory.tsv")).splitlines():
-        program, frames, value = line.split("\t")
-        kb[(program, int(frames))] = int(value)
-    lines = [
-        "Peak resident memory of a mode 0 run (`/usr/bin/time -f %M`, KiB):",
-        "",
-        "| program | 5 frames | 20 frames |",
-        "|---|---:|---:|",
-    ]
-    for program, label in (("sandbox", "velt-encode (sandbox)"), ("native", "velt-encode-native")):
-        lines.append(f"| {label} | {kb[(program, 5)]:,} | {kb[(program, 20)]:,} |")
+        one = r.has("jobs1")
+        checked = [v for k, v in compare[(mode, name)].items() if k in ("jobs1", many)]
+        same = "same" if checked and all(v == "same" for v in checked) else "DIFFERENT"
+        cells = [
+            f"{r.w('jobs1'):.2f}" if one else "–",
+            f"{r.w(many):.2f}",
+            f"{r.w('jobs1') / r.w(many):.2f}x" if one else "–",
+            f"{r.c('jobs1'):.2f}" if one else "–",
+            f"{r.c(many):.2f}",
+            f"{r.w('jobs1') / r.w('decode'):.1f}x" if one else "–",
+            f"{r.w(many) / r.w('decode'):.1f}x",
+        ]
+        lines.append(f"| {mode} | {sequence_label(sequences, mode, name)} | {r.count()} | "
+                     + " | ".join(cells) + f" | {same} |")
     return lines
+
+
+def baseline_table(runs, compare, sequences, jobs, baseline, built):
+    r = runs.get((2, "photo"))
+    many = f"jobs{jobs}"
+    if not built or not r or not r.has("baseline"):
+        return [f"{NOT_MEASURED.capitalize()}: no build of {baseline} could be made."], None
+    parallel = r.has(many)
+    ratio = r.w("baseline") / r.w(many) if parallel else None
+    same = compare[(2, "photo")].get("baseline", "not compared")
+    lines = [
+        f"Mode 2 on the photograph: `velt-encode-flags` of the build of `{baseline}` (checked out "
+        f"and built under the build folder) against this build's `velt-encode-flags` and "
+        f"`velt encode --jobs {jobs}`, in the same turns as the whole runs above (seconds, medians).",
+        "",
+        f"| sequence | runs | {baseline} wall | {baseline} CPU | sandbox wall | --jobs {jobs} wall | "
+        f"{baseline} / sandbox (wall) | {baseline} / --jobs {jobs} (wall) | {baseline} = native output |",
+        "|---|---:|---:|---:|---:|---:|---:|---:|---|",
+        f"| {sequence_label(sequences, 2, 'photo')} | {r.count()} | {r.w('baseline'):.2f} | "
+        f"{r.c('baseline'):.2f} | {r.w('sandbox'):.2f} | {f'{r.w(many):.2f}' if parallel else '–'} | "
+        f"{r.w('baseline') / r.w('sandbox'):.2f}x | {f'{ratio:.2f}x' if parallel else '–'} | {same} |",
+    ]
+    return lines, ratio
+
+
+def memory_table(data, runs, sequences, jobs):
+    lines = [
+        "Peak resident memory of the largest process of a run (`/usr/bin/time -f %M`, KiB, the "
+        "largest over the runs above):",
+        "",
+        "| mode | sequence | sandbox | native | decode only |",
+        "|---|---|---:|---:|---:|",
+    ]
+    for (mode, name), r in runs.items():
+        lines.append(f"| {mode} | {sequence_label(sequences, mode, name)} | {max(r.peak['sandbox']):,} | "
+                     f"{max(r.peak['native']):,} | {max(r.peak['decode']):,} |")
+    tree = {}
+    for line in read_if(os.path.join(data, "tree-memory.tsv")).splitlines():
+        n, total, largest, processes = line.split("\t")
+        tree[int(n)] = (int(total), int(largest), int(processes))
+    figure = None
+    lines += ["", "Peak memory of `velt encode --jobs N`, mode 0, "
+              f"{sequence_label(sequences, 0, 'photo')}, summed over the parent and its workers "
+              "(`bench/tree_memory.py`: each process's last VmHWM sampled every 5 ms, added up; an "
+              "upper bound of what they held at once), KiB:", ""]
+    if 1 not in tree or jobs not in tree:
+        lines.append(f"{NOT_MEASURED.capitalize()}: this build's `velt encode` has no `--jobs` option.")
+        return lines, figure
+    one, limit = tree[1][0], jobs * tree[1][0] + 20 * 1024
+    lines += [
+        "| jobs | processes | sum of peaks | largest process | limit: N × one instance + 20 MiB |",
+        "|---:|---:|---:|---:|---:|",
+    ]
+    for n in sorted(tree):
+        total, largest, processes = tree[n]
+        lines.append(f"| {n} | {processes} | {total:,} | {largest:,} | {n * one + 20 * 1024:,} |")
+    figure = (tree[jobs][0], limit, one)
+    return lines, figure
+
+
+def listed(values, fmt):
+    """'photograph 1.23x, camera 1.31x' from (label, value) pairs."""
+    return ", ".join(f"{label} {fmt.format(v)}".strip() for label, v in values)
+
+
+def targets_table(per_block, runs, sequences, jobs, baseline, baseline_ratio, memory):
+    rows = []
+
+    def row(figure, target, values, fmt, met):
+        measured = listed(values, fmt) if values else NOT_MEASURED
+        verdict = ("yes" if all(met(v) for _, v in values) else "no") if values else "–"
+        rows.append(f"| {figure} | {target} | {measured} | {verdict} |")
+
+    if per_block:
+        for mode, least in ((0, 10), (2, 30)):
+            ratio = per_block[("module", mode, "photo16", "reference")] / per_block[("module", mode, "photo16", "fast")]
+            row(f"mode {mode} search in the module, 16-colour blocks, reference / fast", f"≥ {least}x",
+                [("", ratio)], "{:.1f}x", lambda v, least=least: v >= least)
+    else:
+        row("search in the module, 16-colour blocks, reference / fast", "≥ 10x (mode 0), ≥ 30x (mode 2)",
+            [], "", None)
+    many = f"jobs{jobs}"
+    cpu = [(f"mode {m} {SEQUENCE_NAMES[s]}", r.c("sandbox") / r.c("native")) for (m, s), r in runs.items()]
+    row("whole run, sandbox / native (CPU), modes 0 and 2, photograph and real footage", "≤ 1.15x",
+        cpu, "{:.2f}x", lambda v: v <= 1.15)
+    search = [(f"mode {m} {SET_NAMES[s][:3]}", v / per_block[("native", m, s, p)])
+              for (where, m, s, p), v in per_block.items() if where == "module" and p == "fast"]
+    if search:
+        worst = max(search, key=lambda item: item[1])
+        row(f"per-block search, module / native (fast; all {len(search)} rows)", "≤ 1.2x",
+            [(f"worst {worst[0]}", worst[1]),
+             ("median", median([v for _, v in search]))], "{:.2f}x", lambda v: v <= 1.2)
+    else:
+        row("per-block search, module / native", "≤ 1.2x", [], "", None)
+    speed = [(SEQUENCE_NAMES[s], runs[(0, s)].w("jobs1") / runs[(0, s)].w(many))
+             for s in SPEED_UP if (0, s) in runs and runs[(0, s)].has("jobs1") and runs[(0, s)].has(many)]
+    frames = min((sequences[s][0] for s in SPEED_UP if s in sequences), default=0)
+    row(f"`velt encode --jobs {jobs}` / `--jobs 1`, {frames} frames, mode 0 (wall)", "≥ 1.8x faster",
+        speed, "{:.2f}x", lambda v: v >= 1.8)
+    one = [(SEQUENCE_NAMES[s], runs[(0, s)].w("sandbox") / runs[(0, s)].w("decode")) for s in REAL if (0, s) in runs]
+    row("whole run mode 0 on real footage, 1 job (`velt-encode-flags`), / decode-only floor (wall)", "≤ 4x",
+        one, "{:.1f}x", lambda v: v <= 4)
+    two = [(SEQUENCE_NAMES[s], runs[(0, s)].w(many) / runs[(0, s)].w("decode"))
+           for s in REAL if (0, s) in runs and runs[(0, s)].has(many)]
+    row(f"whole run mode 0 on real footage, {jobs} jobs, / decode-only floor (wall)", "≤ 2.5x",
+        two, "{:.1f}x", lambda v: v <= 2.5)
+    old = [("", baseline_ratio)] if baseline_ratio is not None else []
+    row(f"whole run mode 2, photograph, {jobs} jobs, against the build of `{baseline}` (wall)",
+        "≥ 2.5x faster", old, "{:.2f}x", lambda v: v >= 2.5)
+    if memory:
+        total, limit, single = memory
+        rows.append(f"| peak memory, {jobs} jobs (all processes) | ≤ N × one instance + 20 MiB | "
+                    f"{total / 1024:.1f} MiB; one instance {single / 1024:.1f} MiB, limit {limit / 1024:.1f} MiB | "
+                    f"{'yes' if total <= limit else 'no'} |")
+    else:
+        rows.append(f"| peak memory, {jobs} jobs (all processes) | ≤ N × one instance + 20 MiB | "
+                    f"{NOT_MEASURED} | – |")
+    return ["| figure | target | measured | met |", "|---|---|---|---|"] + rows
 
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument("data")
-    parser.add_argument("--mode2-frames", default="5")
-    parser.add_argument("--mode2-size", default="1020x764")
+    parser.add_argument("--jobs", type=int, default=2)
+    parser.add_argument("--baseline", default="edc7dde", help="the commit of the older build timed")
     parser.add_argument("--update-readme")
     args = parser.parse_args()
 
+    sequences = read_sequences(args.data)
+    runs, compare = read_runs(args.data, sequences)
+    built = read_if(os.path.join(args.data, "baseline.txt")).strip()
     block_lines, per_block = per_block_table(args.data)
-    run_lines, ratios = whole_run_table(args.data, args.mode2_frames, args.mode2_size)
-    targets = []
-    if ("module", 0, "photo16", "fast") in per_block:
-        r0 = per_block[("module", 0, "photo16", "reference")] / per_block[("module", 0, "photo16", "fast")]
-        r2 = per_block[("module", 2, "photo16", "reference")] / per_block[("module", 2, "photo16", "fast")]
-        targets.append(f"| mode 0 search in the module, 16-colour blocks, reference / fast | at least 10x | {r0:.1f}x |")
-        targets.append(f"| mode 2 search in the module, 16-colour blocks, reference / fast | at least 30x | {r2:.1f}x |")
-    if 0 in ratios:
-        targets.append(f"| whole run, mode 0, sandbox / native | at most 1.3x | {ratios[0][0]:.2f}x |")
-        targets.append(f"| whole run, mode 0, sandbox / decode only | at most 3x | {ratios[0][1]:.1f}x |")
-    if 2 in ratios:
-        targets.append(f"| whole run, mode 2, sandbox / native | at most 1.3x | {ratios[2][0]:.2f}x |")
+    baseline_lines, baseline_ratio = baseline_table(runs, compare, sequences, args.jobs, args.baseline, built)
+    memory_lines, memory = memory_table(args.data, runs, sequences, args.jobs)
+    targets = targets_table(per_block, runs, sequences, args.jobs, args.baseline, baseline_ratio, memory)
 
-    out = [BEGIN, ""] + machine_lines(args.data) + ["", "### Targets", "", "| figure | target | measured |",
-                                              "|---|---|---:|"] + targets
-    out += ["", "### Per-block search time", ""] + block_lines
-    out += ["", ""] + callgrind_table(args.data)
-    out += ["", "### Whole runs", ""] + run_lines
-    out += ["", "### Peak memory", ""] + memory_table(args.data) + ["", END]
+    out = [BEGIN, ""] + machine_lines(args.data) + ["", "### Targets", ""] + targets
+    out += ["", "### Per-block search time", ""] + block_lines + callgrind_table(args.data)
+    out += ["", "### Whole runs", ""] + whole_run_table(runs, compare, sequences)
+    out += ["", "### Parallel runs", ""] + parallel_table(runs, compare, sequences, args.jobs)
+    out += ["", f"### Against the build of {args.baseline}", ""] + baseline_lines
+    out += ["", "### Peak memory", ""] + memory_lines + ["", END]
     text = "\n".join(out) + "\n"
     print(text, end="")
 
