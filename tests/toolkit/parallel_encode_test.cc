@@ -35,7 +35,7 @@ Image varied_frame(unsigned f, unsigned width = 8, unsigned height = 8) {
     for (unsigned x = 0; x < width; ++x)
       if ((x + y + f) % 3 == 0)
         image.set(x, y, {uint8_t(20 * f), uint8_t(255 - 9 * x), uint8_t(30 * y), uint8_t(60 + 16 * f)});
-  image.fill_block(f % 2, 1, {uint8_t(10 * f), 0, 200, 255});
+  if (width >= 8) image.fill_block(f % 2, 1, {uint8_t(10 * f), 0, 200, 255});
   return image;
 }
 
