@@ -208,9 +208,9 @@ def parallel_table(runs, compare, sequences, jobs):
         return [f"{NOT_MEASURED.capitalize()}: this build's `velt encode` has no `--jobs` option."]
     lines = [
         f"`velt encode INPUT OUT.velt --jobs N --quiet`, timed in the same turns as the whole runs "
-        f"above (seconds, medians; `--jobs 1` in mode 0 only). Speed-up = wall time of `--jobs 1` / "
-        f"wall time of `--jobs {jobs}`; CPU = user + system time of all its processes; the decode-only "
-        f"run is the one of the same row above.",
+        f"above (seconds, medians; `--jobs 1` in mode 0 and in mode 2 on the photograph). Speed-up = "
+        f"wall time of `--jobs 1` / wall time of `--jobs {jobs}`; CPU = user + system time of all its "
+        f"processes; the decode-only run is the one of the same row above.",
         "",
         f"| mode | sequence | runs | --jobs 1 wall | --jobs {jobs} wall | speed-up | --jobs 1 CPU | "
         f"--jobs {jobs} CPU | --jobs 1 / decode only | --jobs {jobs} / decode only | outputs = native |",
@@ -294,6 +294,76 @@ def memory_table(data, runs, sequences, jobs):
     return lines, figure
 
 
+class Parts:
+    """The parts of one split timed one by one by bench/part_times.py: per
+    part, its frames and the wall and CPU (user + system) seconds of each
+    round; the same for the join."""
+
+    def __init__(self, path):
+        self.wall, self.cpu, self.frames = {}, {}, {}
+        for line in read(path).splitlines():
+            kind, k, elapsed, user, system, first, end = line.split("\t")
+            key = "join" if kind == "join" else int(k)
+            self.wall.setdefault(key, []).append(float(elapsed))
+            self.cpu.setdefault(key, []).append(float(user) + float(system))
+            if kind == "part":
+                self.frames[key] = int(end) - int(first)
+
+    def parts(self):
+        return sorted(k for k in self.wall if k != "join")
+
+    def w(self, key):
+        return median(self.wall[key])
+
+    def c(self, key):
+        return median(self.cpu[key])
+
+
+def scaling_table(data, runs, sequences, jobs, wide):
+    splits = [line.split("\t") for line in read_if(os.path.join(data, "parts-compare.tsv")).splitlines()]
+    if not splits:
+        return [f"{NOT_MEASURED.capitalize()}: this build's `velt encode` has no `--jobs` option."]
+    lines = [
+        f"The parts of `velt encode INPUT PART --part K/N --quiet`, for N = {wide} and N = {jobs}, each run "
+        f"alone, one after another, then `velt join` of the N parts (seconds, medians over the rounds of "
+        f"each part). On N cores each part would have a core of its own, so the projected time is the "
+        f"slowest part plus the join, computed from CPU (user + system) seconds, which the other work on "
+        f"this machine disturbs least, and in brackets from wall seconds. Projected speed-up = `--jobs 1` "
+        f"/ projected time, CPU by CPU and wall by wall; the measured speed-up is the wall one of the "
+        f"parallel runs above, the check of the method with N = {jobs}. Parts' CPU = the CPU seconds of "
+        f"the N parts summed, against `--jobs 1`: the cost of decoding frame 0 and the frame before each "
+        f"part again, and of starting N instances.",
+        "",
+        "| mode | sequence | parts | frames a part | slowest part, CPU (wall) | join, CPU (wall) | "
+        "projected, CPU (wall) | --jobs 1, CPU (wall) | projected speed-up, CPU (wall) | "
+        "measured speed-up | parts' CPU / --jobs 1 CPU | joined = native |",
+        "|---|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---|",
+    ]
+    for mode, name, n, same in splits:
+        mode, n = int(mode), int(n)
+        p = Parts(os.path.join(data, f"parts-m{mode}-{name}-{n}.tsv"))
+        slowest = max(p.parts(), key=p.c)
+        slowest_wall = max(p.w(k) for k in p.parts())
+        cpu, wall = p.c(slowest) + p.c("join"), slowest_wall + p.w("join")
+        sizes = sorted(p.frames.values())
+        r = runs.get((mode, name))
+        one = r is not None and r.has("jobs1")
+        measured = one and r.has(f"jobs{n}")
+        cells = [
+            f"{sizes[0]}" if sizes[0] == sizes[-1] else f"{sizes[0]}–{sizes[-1]}",
+            f"{p.c(slowest):.3f} ({slowest_wall:.3f}), part {slowest}",
+            f"{p.c('join'):.3f} ({p.w('join'):.3f})",
+            f"{cpu:.3f} ({wall:.3f})",
+            f"{r.c('jobs1'):.2f} ({r.w('jobs1'):.2f})" if one else "–",
+            f"{r.c('jobs1') / cpu:.2f}x ({r.w('jobs1') / wall:.2f}x)" if one else "–",
+            f"{r.w('jobs1') / r.w(f'jobs{n}'):.2f}x" if measured else "–",
+            f"{sum(p.c(k) for k in p.parts()) / r.c('jobs1'):.2f}x" if one else "–",
+        ]
+        lines.append(f"| {mode} | {sequence_label(sequences, mode, name)} | {n} | " + " | ".join(cells)
+                     + f" | {same} |")
+    return lines
+
+
 def listed(values, fmt):
     """'photograph 1.23x, camera 1.31x' from (label, value) pairs."""
     return ", ".join(f"{label} {fmt.format(v)}".strip() for label, v in values)
@@ -358,6 +428,7 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument("data")
     parser.add_argument("--jobs", type=int, default=2)
+    parser.add_argument("--parts", type=int, default=16, help="the part count of the projection")
     parser.add_argument("--baseline", default="edc7dde", help="the commit of the older build timed")
     parser.add_argument("--update-readme")
     args = parser.parse_args()
@@ -374,6 +445,7 @@ def main():
     out += ["", "### Per-block search time", ""] + block_lines + callgrind_table(args.data)
     out += ["", "### Whole runs", ""] + whole_run_table(runs, compare, sequences)
     out += ["", "### Parallel runs", ""] + parallel_table(runs, compare, sequences, args.jobs)
+    out += ["", "### Scaling on paper", ""] + scaling_table(args.data, runs, sequences, args.jobs, args.parts)
     out += ["", f"### Against the build of {args.baseline}", ""] + baseline_lines
     out += ["", "### Peak memory", ""] + memory_lines + ["", END]
     text = "\n".join(out) + "\n"

@@ -4,15 +4,17 @@
 # instruction counts of one block-search figure, whole runs on three sequences
 # (a photograph, real camera footage and a screen recording: sandbox, native,
 # decoding alone, and 'velt encode --jobs'; medians of interleaved runs), the
-# build before this round's work in mode 2, and peak memory. The raw timings
-# stay in <build>/bench-data/ and the report goes to
+# build before this round's work in mode 2, peak memory, and the parts of
+# 'velt encode --part K/N' timed one by one for a projection to 16 cores. The
+# raw timings stay in <build>/bench-data/ and the report goes to
 # <build>/bench-data/report.md; with --update-readme it also replaces the
 # figures in bench/README.md.
 #
 # Settings (environment): VELT_BUILD_DIR (default build), VELT_BENCH_FRAMES
 # (frames of each sequence, default 24), VELT_BENCH_RUNS (mode 0 runs, default
 # 5), VELT_BENCH_MODE2_FRAMES (the first frames of each sequence that mode 2
-# runs take, default 6), VELT_BENCH_MODE2_RUNS (default 3) and
+# runs take, default 6), VELT_BENCH_MODE2_RUNS (default 3),
+# VELT_BENCH_PART_RUNS (rounds of the parts timed one by one, default 1) and
 # VELT_BENCH_SEARCH=0 to leave out the per-block search and its instruction
 # counts.
 set -euo pipefail
@@ -24,8 +26,10 @@ runs=${VELT_BENCH_RUNS:-5}
 mode2_frames=${VELT_BENCH_MODE2_FRAMES:-6}
 mode2_runs=${VELT_BENCH_MODE2_RUNS:-3}
 search=${VELT_BENCH_SEARCH:-1}
+part_runs=${VELT_BENCH_PART_RUNS:-1}
 ((mode2_frames > frames)) && mode2_frames=$frames
 jobs=2  # the parallel runs' worker count, against --jobs 1
+wide=16  # the part count of the projection on paper
 # the build before the sandbox and parallel work, timed beside this one
 baseline_commit=edc7dde
 update_readme=()
@@ -203,9 +207,10 @@ whole_run() {  # mode sequence runs
     timed native "$out" "$build/tools/velt-encode-native" "$pattern" "$velt.native.velt" 20 "$mode"
     timed decode "$out" "$build/bench/velt-decode-only" "$pattern"
     if have_jobs; then
-      # --jobs 1 against --jobs 2 is a mode 0 figure
+      # --jobs 1 against --jobs 2 is a mode 0 figure, and one of mode 2 on
+      # the photograph, which the projection from its parts takes too
       for n in 1 "$jobs"; do
-        [ "$mode" = 0 ] || [ "$n" != 1 ] || continue
+        [ "$mode" = 0 ] || [ "$n" != 1 ] || [ "$name" = photo ] || continue
         timed "jobs$n" "$out" "$build/velt" encode "$pattern" "$velt.jobs$n.velt" --quiet \
           --mode "${mode_names[$mode]}" --jobs "$n"
       done
@@ -227,6 +232,30 @@ whole_run() {  # mode sequence runs
 for s in "${sequences[@]}"; do whole_run 0 "$s" "$runs"; done
 for s in "${sequences[@]}"; do whole_run 2 "$s" "$mode2_runs"; done
 
+section "parts one by one, for the projection to $wide cores"
+# Each part of 'velt encode --part K/N' alone, one after another, then the
+# join; the joined file against the native encoder's. report.py projects N
+# cores as the slowest part and the join, and checks the method against the
+# measured --jobs 2 with N = 2.
+: >"$data/parts-compare.tsv"
+if have_jobs; then
+  for run in "0 camera" "0 photo" "2 photo"; do
+    read -r mode name <<<"$run"
+    folder=$data/$name
+    [ "$mode" = 2 ] && folder=$data/$name-mode2
+    for n in "$wide" "$jobs"; do
+      out=$data/parts-m$mode-$name-$n.tsv work=$data/parts-m$mode-$name-$n
+      rm -rf "$out" "$work"
+      "$python" bench/part_times.py "$build/velt" "$folder/frame_X.png" "$work" --parts "$n" \
+        --mode "${mode_names[$mode]}" --runs "$part_runs" --out "$out"
+      same=DIFFERENT
+      cmp -s "$work/joined.velt" "$data/out-m$mode-$name.native.velt" && same=same
+      printf '%s\t%s\t%s\t%s\n' "$mode" "$name" "$n" "$same" | tee -a "$data/parts-compare.tsv"
+      rm -rf "$work"
+    done
+  done
+fi
+
 section "peak memory of the process tree, mode 0, photograph"
 # the sum over the parent and its workers, against one instance
 : >"$data/tree-memory.tsv"
@@ -239,5 +268,5 @@ if have_jobs; then
 fi
 cut -d' ' -f1-3 /proc/loadavg >"$data/load-end.txt"
 
-"$python" bench/report.py "$data" --jobs "$jobs" --baseline "$baseline_commit" \
+"$python" bench/report.py "$data" --jobs "$jobs" --parts "$wide" --baseline "$baseline_commit" \
   "${update_readme[@]}" | tee "$data/report.md"
