@@ -197,7 +197,8 @@ int main(int argc, char** argv) {
   if (argc == 7 && std::strcmp(argv[1], "--count") == 0) {
     if (std::strcmp(argv[2], "module") == 0) start_module();
     int status = 0;
-    if (run_guarded([&] { status = count_once(argv + 2); }) != WASM_RT_TRAP_NONE) {
+    const wasm_rt_memory_t* memory = bench_module ? bench_module->memory() : nullptr;
+    if (run_guarded(memory, [&] { status = count_once(argv + 2); }) != WASM_RT_TRAP_NONE) {
       std::fprintf(stderr, "the benchmark module trapped\n");
       return 2;
     }
@@ -220,7 +221,7 @@ int main(int argc, char** argv) {
 
   start_module();
   // one guarded call around everything that runs module code
-  wasm_rt_trap_t trap = run_guarded([&] {
+  wasm_rt_trap_t trap = run_guarded(bench_module->memory(), [&] {
     check_records(sets);
     std::fflush(stdout);
     register_benchmarks(sets);

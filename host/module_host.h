@@ -88,10 +88,11 @@ class ModuleHost {
   Z_a_instance_t* services() { return services_; }
 
   // Runs `body` (calls into this instance) with traps caught; the trap's
-  // code, or WASM_RT_TRAP_NONE.
+  // code, or WASM_RT_TRAP_NONE. A fault inside this instance's memory
+  // reservation while it runs is an out-of-bounds trap.
   template <typename Body>
   wasm_rt_trap_t call(Body&& body) {
-    return run_guarded(std::forward<Body>(body));
+    return run_guarded(memory(), std::forward<Body>(body));
   }
 
   // True when [offset, offset + size) lies inside the memory as it is now.

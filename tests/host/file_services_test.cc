@@ -131,7 +131,8 @@ class FileServicesTest : public VeltInstanceTest {
   template <typename Call>
   uint32_t guarded(Call call) {
     uint32_t result = 0xBAD0BAD0;
-    EXPECT_EQ(run_guarded([&] { result = call(); }), WASM_RT_TRAP_NONE) << "fault in a service";
+    EXPECT_EQ(run_guarded(memory_, [&] { result = call(); }), WASM_RT_TRAP_NONE)
+        << "fault in a service";
     return result;
   }
   uint32_t close_fd(uint32_t fd) {

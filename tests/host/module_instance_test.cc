@@ -21,16 +21,16 @@ class ModuleInstanceTest : public VeltInstanceTest {
   // The stack pointer's start, where the stack grows down from and the heap up.
   uint32_t stack_top() {
     uint32_t top = 0;
-    EXPECT_EQ(run_guarded([&] { top = Z_veltZ_p(instance_); }), WASM_RT_TRAP_NONE);
+    EXPECT_EQ(run_guarded(memory_, [&] { top = Z_veltZ_p(instance_); }), WASM_RT_TRAP_NONE);
     return top;
   }
   uint32_t allocate(uint32_t size) {
     uint32_t at = 0;
-    EXPECT_EQ(run_guarded([&] { at = Z_veltZ_l(instance_, size); }), WASM_RT_TRAP_NONE);
+    EXPECT_EQ(run_guarded(memory_, [&] { at = Z_veltZ_l(instance_, size); }), WASM_RT_TRAP_NONE);
     return at;
   }
   void release(uint32_t at) {
-    EXPECT_EQ(run_guarded([&] { Z_veltZ_k(instance_, at); }), WASM_RT_TRAP_NONE);
+    EXPECT_EQ(run_guarded(memory_, [&] { Z_veltZ_k(instance_, at); }), WASM_RT_TRAP_NONE);
   }
 };
 
@@ -62,7 +62,7 @@ TEST_F(ModuleInstanceTest, StackReservationsKeepSixteenByteAlignment) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.why);
     uint32_t reserved = 0, after = 0;
-    ASSERT_EQ(run_guarded([&] {
+    ASSERT_EQ(run_guarded(memory_, [&] {
                 Z_veltZ_n(instance_, c.start);
                 reserved = Z_veltZ_o(instance_, c.size);
                 after = Z_veltZ_p(instance_);
@@ -133,7 +133,8 @@ TEST_F(ModuleInstanceTest, EncoderGivenAPathOutsideItsMemoryTraps) {
   uint32_t output = allocate(16);
   std::memcpy(memory_->data + output, "/dev/null", 10);
   for (uint32_t pattern : {memory_->size, 0xFFFFFFF0u}) {
-    wasm_rt_trap_t trap = run_guarded([&] { Z_veltZ_m(instance_, pattern, output, 0, 20); });
+    wasm_rt_trap_t trap =
+        run_guarded(memory_, [&] { Z_veltZ_m(instance_, pattern, output, 0, 20); });
     EXPECT_EQ(trap, WASM_RT_TRAP_OOB) << pattern;
   }
 }

@@ -60,34 +60,64 @@ TEST_F(RuntimeChecksTest, AccessesMustEndInsideTheMemory) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.why);
     memset(memory_->data + end() - 8, 0, 8);
-    EXPECT_EQ(run_guarded([&] { c.call(probe_, end() - c.back); }), c.trap);
+    EXPECT_EQ(run_guarded(memory_, [&] { c.call(probe_, end() - c.back); }), c.trap);
     // a trapping access writes nothing, not even the part inside
     if (c.trap != WASM_RT_TRAP_NONE) {
       EXPECT_EQ(tail(), std::vector<uint8_t>(8, 0));
     }
   }
-  EXPECT_EQ(run_guarded([&] { Z_probeZ_store32(probe_, 0xFFFFFFFE, 1); }), WASM_RT_TRAP_OOB)
+  EXPECT_EQ(run_guarded(memory_, [&] { Z_probeZ_store32(probe_, 0xFFFFFFFE, 1); }),
+            WASM_RT_TRAP_OOB)
       << "offset + width wraps in 32 bits";
-  EXPECT_EQ(run_guarded([&] { Z_probeZ_fill(probe_, 16, 0, 0xFFFFFFF8); }), WASM_RT_TRAP_OOB)
+  EXPECT_EQ(run_guarded(memory_, [&] { Z_probeZ_fill(probe_, 16, 0, 0xFFFFFFF8); }),
+            WASM_RT_TRAP_OOB)
       << "offset + length wraps in 32 bits";
+}
+
+TEST_F(RuntimeChecksTest, AccessesFarBeyondTheMemoryTrapAlike) {
+  struct Case {
+    const char* why;
+    void (*call)(Z_probe_instance_t*);
+  };
+  const Case cases[] = {
+      {"byte load just below 4 GiB",
+       [](Z_probe_instance_t* p) { Z_probeZ_load8(p, 0xFFFFFFFF); }},
+      {"byte store just below 4 GiB",
+       [](Z_probe_instance_t* p) { Z_probeZ_store8(p, 0xFFFFFFFF, 1); }},
+      {"byte load at 4 GiB - 1 by the constant offset",
+       [](Z_probe_instance_t* p) { Z_probeZ_load8_far(p, 0); }},
+      {"byte load at 8 GiB - 2, the farthest address",
+       [](Z_probe_instance_t* p) { Z_probeZ_load8_far(p, 0xFFFFFFFF); }},
+      {"eight-byte store from 8 GiB - 2, past the reservation's end",
+       [](Z_probe_instance_t* p) { Z_probeZ_store64_far(p, 0xFFFFFFFF, ~0ull); }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.why);
+    EXPECT_EQ(run_guarded(memory_, [&] { c.call(probe_); }), WASM_RT_TRAP_OOB);
+    EXPECT_EQ(tail(), std::vector<uint8_t>(8, 0));
+  }
+  EXPECT_EQ(run_guarded(memory_, [&] { Z_probeZ_store8(probe_, end() - 1, 7); }), WASM_RT_TRAP_NONE)
+      << "the instance is whole after the traps";
 }
 
 TEST_F(RuntimeChecksTest, TheFiveHundredAndFirstNestedCallTraps) {
   // deep(n) makes n + 1 nested calls, itself included
   uint32_t result = 0;
-  EXPECT_EQ(run_guarded([&] { result = Z_probeZ_deep(probe_, DEPTH_LIMIT - 1); }),
+  EXPECT_EQ(run_guarded(memory_, [&] { result = Z_probeZ_deep(probe_, DEPTH_LIMIT - 1); }),
             WASM_RT_TRAP_NONE);
   EXPECT_EQ(result, DEPTH_LIMIT - 1);
   EXPECT_EQ(wasm_rt_call_stack_depth, 0u) << "every return restores the counter";
 
-  EXPECT_EQ(run_guarded([&] { Z_probeZ_deep(probe_, DEPTH_LIMIT); }), WASM_RT_TRAP_EXHAUSTION);
+  EXPECT_EQ(run_guarded(memory_, [&] { Z_probeZ_deep(probe_, DEPTH_LIMIT); }),
+            WASM_RT_TRAP_EXHAUSTION);
   EXPECT_EQ(wasm_rt_call_stack_depth, 0u) << "the recovery point restores the counter";
 
   // the instance is whole after the trap
-  EXPECT_EQ(run_guarded([&] { result = Z_probeZ_deep(probe_, DEPTH_LIMIT - 1); }),
+  EXPECT_EQ(run_guarded(memory_, [&] { result = Z_probeZ_deep(probe_, DEPTH_LIMIT - 1); }),
             WASM_RT_TRAP_NONE);
   EXPECT_EQ(result, DEPTH_LIMIT - 1);
-  EXPECT_EQ(run_guarded([&] { Z_probeZ_store8(probe_, end() - 1, 7); }), WASM_RT_TRAP_NONE);
+  EXPECT_EQ(run_guarded(memory_, [&] { Z_probeZ_store8(probe_, end() - 1, 7); }),
+            WASM_RT_TRAP_NONE);
   EXPECT_EQ(memory_->data[end() - 1], 7);
 }
 
@@ -110,7 +140,7 @@ TEST_F(RuntimeChecksTest, GrowthIsBoundedByTheMaximum) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.why);
     uint32_t result = 0, pages = 0;
-    ASSERT_EQ(run_guarded([&] {
+    ASSERT_EQ(run_guarded(memory_, [&] {
                 result = Z_probeZ_grow(probe_, c.pages);
                 pages = Z_probeZ_size(probe_);
               }),
@@ -124,11 +154,14 @@ TEST_F(RuntimeChecksTest, GrowthIsBoundedByTheMaximum) {
 TEST_F(RuntimeChecksTest, GrownMemoryIsZeroedAndInBounds) {
   const uint32_t old_end = end();
   uint32_t value = 1;
-  ASSERT_EQ(run_guarded([&] { Z_probeZ_grow(probe_, 2); }), WASM_RT_TRAP_NONE);
-  EXPECT_EQ(run_guarded([&] { value = Z_probeZ_load8(probe_, old_end); }), WASM_RT_TRAP_NONE);
+  ASSERT_EQ(run_guarded(memory_, [&] { Z_probeZ_grow(probe_, 2); }), WASM_RT_TRAP_NONE);
+  EXPECT_EQ(run_guarded(memory_, [&] { value = Z_probeZ_load8(probe_, old_end); }),
+            WASM_RT_TRAP_NONE);
   EXPECT_EQ(value, 0u);
-  EXPECT_EQ(run_guarded([&] { Z_probeZ_store32(probe_, end() - 4, 1); }), WASM_RT_TRAP_NONE);
-  EXPECT_EQ(run_guarded([&] { Z_probeZ_store32(probe_, end() - 3, 1); }), WASM_RT_TRAP_OOB);
+  EXPECT_EQ(run_guarded(memory_, [&] { Z_probeZ_store32(probe_, end() - 4, 1); }),
+            WASM_RT_TRAP_NONE);
+  EXPECT_EQ(run_guarded(memory_, [&] { Z_probeZ_store32(probe_, end() - 3, 1); }),
+            WASM_RT_TRAP_OOB);
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 // A small module that exercises the runtime's checks from inside: loads and
-// stores at chosen offsets, nested calls, memory fills and memory growth.
+// stores at chosen offsets (probe_far.s adds the largest constant offset),
+// nested calls, memory fills and memory growth.
 // No library: only what the translated module needs to run on its own.
 
 #define EXPORT(name) __attribute__((export_name(name)))
