@@ -32,6 +32,8 @@ void build_extended_palette(uint16_t c0, uint16_t c1, uint16_t c2, uint8_t palet
 }
 
 void assign_pixel_codes(const uint8_t block_rgba[64], const uint8_t palette[24], uint8_t codes[16]) {
+  int pr[4], pg[4], pb[4];
+  split_palette(palette, 4, pr, pg, pb);
   for (int i = 0; i < 16; i++) {
     const uint8_t* pixel = block_rgba + 4 * i;
     int alpha = pixel[3];
@@ -39,7 +41,7 @@ void assign_pixel_codes(const uint8_t block_rgba[64], const uint8_t palette[24],
       codes[i] = TRANSPARENT_CODE;
       continue;
     }
-    int index = nearest_entry(pixel, palette, 4);
+    int index = nearest_entry(pixel[0], pixel[1], pixel[2], pr, pg, pb, 4);
     const uint8_t* levels = index == 1 ? ALPHA_LEVELS_INDEX1 : ALPHA_LEVELS_OTHER;
     int level = 0;
     int level_distance = alpha > levels[0] ? alpha - levels[0] : levels[0] - alpha;
@@ -55,7 +57,12 @@ void assign_pixel_codes(const uint8_t block_rgba[64], const uint8_t palette[24],
 }
 
 void assign_indices12(const uint8_t block_rgba[64], const uint8_t palette[24], uint8_t indices[16]) {
-  for (int i = 0; i < 16; i++) indices[i] = (uint8_t)nearest_entry(block_rgba + 4 * i, palette, 8);
+  int pr[8], pg[8], pb[8];
+  split_palette(palette, 8, pr, pg, pb);
+  for (int i = 0; i < 16; i++) {
+    const uint8_t* pixel = block_rgba + 4 * i;
+    indices[i] = (uint8_t)nearest_entry(pixel[0], pixel[1], pixel[2], pr, pg, pb, 8);
+  }
 }
 
 void pack_block_record12(uint16_t c0, uint16_t c1, uint16_t c2, bool alpha_layout,

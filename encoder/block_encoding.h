@@ -18,9 +18,6 @@ struct BlockState {
   int colour_count;         // 1..16 valid entries of colour_list
 };
 
-// RGB565 back to 8-bit channels by bit replication.
-void unpack_rgb565(uint16_t c, uint8_t rgb[3]);
-
 // Copies the block whose top-left pixel is (x, y) out of an RGBA frame of the
 // given width into block->block_rgba.
 void fetch_block(BlockState* block, const uint8_t* pixels, uint32_t width, uint32_t x, uint32_t y);

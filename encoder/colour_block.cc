@@ -7,13 +7,6 @@
 // Pixels below this alpha take the transparent index in three-colour mode.
 enum { TRANSPARENT_BELOW = 128 };
 
-void unpack_rgb565(uint16_t c, uint8_t rgb[3]) {
-  int r5 = c >> 11, g6 = (c >> 5) & 63, b5 = c & 31;
-  rgb[0] = (uint8_t)(r5 << 3 | r5 >> 2);
-  rgb[1] = (uint8_t)(g6 << 2 | g6 >> 4);
-  rgb[2] = (uint8_t)(b5 << 3 | b5 >> 2);
-}
-
 // e, f, third(e, f), third(f, e), channel by channel.
 static void thirds_palette(const uint8_t* e, const uint8_t* f, uint8_t palette[12]) {
   for (int ch = 0; ch < 3; ch++) {
@@ -42,14 +35,19 @@ void build_block_palette(uint16_t c0, uint16_t c1, bool three_colour, uint8_t pa
 
 void assign_indices(const uint8_t block_rgba[64], const uint8_t palette[12], bool three_colour,
                     uint8_t indices[16]) {
-  int entries = three_colour ? 3 : 4;
+  int pr[4], pg[4], pb[4];
+  split_palette(palette, 4, pr, pg, pb);
   for (int i = 0; i < 16; i++) {
     const uint8_t* pixel = block_rgba + 4 * i;
-    if (three_colour && pixel[3] < TRANSPARENT_BELOW) {
-      indices[i] = 3;
-      continue;
+    int index;
+    if (!three_colour) {
+      index = nearest_entry(pixel[0], pixel[1], pixel[2], pr, pg, pb, 4);
+    } else if (pixel[3] < TRANSPARENT_BELOW) {
+      index = 3;
+    } else {
+      index = nearest_entry(pixel[0], pixel[1], pixel[2], pr, pg, pb, 3);
     }
-    indices[i] = (uint8_t)nearest_entry(pixel, palette, entries);
+    indices[i] = (uint8_t)index;
   }
 }
 
