@@ -63,6 +63,10 @@ namespace {
 // 1 + 1.79e-6, also after rounding the product with it to float.
 const float SCREEN_MARGIN = 1.000004f;
 
+// The best error before a block's first candidate: above any block error
+// (16 * sqrt(3 * 255^2) is about 7067), so the first candidate always wins.
+const float NO_ERROR_YET = 100000.0f;
+
 // The listed colours as distinct RGB565 values, with the integer squared
 // distance from every value (unpacked) to every list entry. The entries are
 // held by screening position, farthest from the block's mean first, so that
@@ -205,8 +209,9 @@ void prepare_colours(const uint8_t* colour_list, int count) {
     s.position_of[order[p]] = p;
   }
 
-  // two values at a time, each entry read once for both; channels in
-  // locals: the stores below would otherwise reload them
+  // two values at a time, each entry read once for both (the last of an odd
+  // count with itself); channels in locals: the stores below would
+  // otherwise reload them
   for (int v = 0; v < value_count; v += 2) {
     int w = v + 1 < value_count ? v + 1 : v;
     int r = s.value_rgb[v][0], g = s.value_rgb[v][1], b = s.value_rgb[v][2];
@@ -277,22 +282,27 @@ inline int pair_nearest(int p, const int* to_a, const int* to_b, const int* m0, 
   return min2(d, squared_to_packed(c, m1[0], m1[1], m1[2]));
 }
 
-// Block error of a candidate, or -1 when the screen drops it; the nearest
-// squared distance from the entry at position p to the candidate's palette
-// is nearest(p). The screen adds the terms in position order; a candidate
-// that passes is scored as defined, in list order.
+// Block error of a candidate as defined: its terms in list order; the
+// nearest squared distance from the entry at position p to the candidate's
+// palette is nearest(p).
+template <typename Nearest>
+inline float complete_error(const Nearest& nearest) {
+  float error = 0.0f;
+  for (int k = 0; k < colours.count; k++) error += rounded_distance(nearest(colours.position_of[k]));
+  return error;
+}
+
+// Block error of a candidate, or -1 when the screen, which adds the terms in
+// position order, drops it.
 template <typename Nearest>
 inline float screened_error(const Nearest& nearest, float best) {
-  int n = colours.count;
   float bound = best * SCREEN_MARGIN;
   float sum = 0.0f;
-  for (int p = 0; p < n; p++) {
+  for (int p = 0; p < colours.count; p++) {
     sum += rounded_distance(nearest(p));
     if (sum > bound) return -1.0f;
   }
-  float error = 0.0f;
-  for (int k = 0; k < n; k++) error += rounded_distance(nearest(colours.position_of[k]));
-  return error;
+  return complete_error(nearest);
 }
 
 // Block error of the pair of values (a, b), or -1 when the screen drops it.
@@ -303,7 +313,9 @@ inline float pair_error(int a, int b, float best) {
   const int m1[3] = {third(pb[0], pa[0]), third(pb[1], pa[1]), third(pb[2], pa[2])};
   const int* to_a = colours.distance[a];
   const int* to_b = colours.distance[b];
-  return screened_error([&](int p) { return pair_nearest(p, to_a, to_b, m0, m1); }, best);
+  auto nearest = [&](int p) { return pair_nearest(p, to_a, to_b, m0, m1); };
+  // the block's first candidate, the seed, always wins: no screen
+  return best < NO_ERROR_YET ? screened_error(nearest, best) : complete_error(nearest);
 }
 
 // Block error of the pair of equal values (a, a), or -1 when the screen
@@ -378,7 +390,8 @@ void find_endpoints(const uint8_t* colour_list, int colour_count, uint16_t* e, u
   prepare_colours(colour_list, colour_count);
   int seed_a, seed_b;
   farthest_values(&seed_a, &seed_b);
-  float best = note_score(pair_error(seed_a, seed_b, 100000.0f), seed_a, seed_b, 0, 100000.0f);
+  float best = NO_ERROR_YET;
+  best = note_score(pair_error(seed_a, seed_b, best), seed_a, seed_b, 0, best);
   for (int a = 0; a < colours.value_count; a++) {
     for (int b = a; b < colours.value_count; b++) {
       if (a == seed_a && b == seed_b) continue;
@@ -412,7 +425,7 @@ void find_endpoint_triple(const uint8_t* colour_list, int colour_count, uint16_t
   prepare_near_halves();
 
   // candidates with equal first values need that value twice in the list
-  float best = 100000.0f;
+  float best = NO_ERROR_YET;
   int seed_a, seed_b;
   farthest_values(&seed_a, &seed_b);
   bool seed_scanned = seed_a != seed_b || colours.second[seed_a] >= 0;
