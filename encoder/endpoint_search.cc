@@ -209,8 +209,9 @@ void prepare_colours(const uint8_t* colour_list, int count) {
     s.position_of[order[p]] = p;
   }
 
-  // two values at a time, each entry read once for both; channels in
-  // locals: the stores below would otherwise reload them
+  // two values at a time, each entry read once for both (the last of an odd
+  // count with itself); channels in locals: the stores below would
+  // otherwise reload them
   for (int v = 0; v < value_count; v += 2) {
     int w = v + 1 < value_count ? v + 1 : v;
     int r = s.value_rgb[v][0], g = s.value_rgb[v][1], b = s.value_rgb[v][2];
