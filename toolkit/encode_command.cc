@@ -156,6 +156,10 @@ int read_sharing(const ParsedArguments& parsed, long* jobs, long* part, long* pa
   return EXIT_OK;
 }
 
+bool encoded(const EncodingOutcome& outcome) {
+  return outcome.result == 0 && outcome.trap == WASM_RT_TRAP_NONE && !outcome.out_of_module_memory;
+}
+
 std::string failure_of(const EncodingOutcome& outcome, const std::string& output,
                        const std::function<std::string(int32_t)>& frame_path) {
   if (outcome.trap != WASM_RT_TRAP_NONE)
@@ -204,7 +208,7 @@ int run_encode_command(const std::vector<std::string>& args) {
     EncodingOutcome outcome = encode_in_workers(request, &failure);
     bar.finish();
     if (!failure.empty()) return report_failure("encode: " + failure);
-    if (outcome.result != 0) return report_failure(failure_of(outcome, output, frame_path));
+    if (!encoded(outcome)) return report_failure(failure_of(outcome, output, frame_path));
     return EXIT_OK;
   }
   std::vector<std::string> module_paths;
@@ -231,7 +235,6 @@ int run_encode_command(const std::vector<std::string>& args) {
   }
   EncodingOutcome outcome = run_encoding_call(request, silent, std::move(hooks));
   bar.finish();
-  if (outcome.result != 0 || outcome.trap != WASM_RT_TRAP_NONE || outcome.out_of_module_memory)
-    return report_failure(failure_of(outcome, output, frame_path));
+  if (!encoded(outcome)) return report_failure(failure_of(outcome, output, frame_path));
   return EXIT_OK;
 }
