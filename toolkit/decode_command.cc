@@ -1,10 +1,15 @@
 // velt decode: a VELT file's frames 0..N-1 as RGBA PNG files, each rebuilt
 // from the records before it as a player does.
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <functional>
 #include <optional>
 #include <string>
 
+#include "atomic_file.h"
 #include "command_line.h"
 #include "commands.h"
 #include "frame_input.h"
@@ -16,6 +21,7 @@ namespace {
 
 const char kHelp[] =
     "Usage: velt decode FILE.velt OUT_PATTERN [--mode MODE]\n"
+    "       velt decode FILE.velt OUT.rgba --raw [--mode MODE]\n"
     "\n"
     "Writes the animation's frames 0 to N-1 as RGBA PNG files (8 bits a\n"
     "channel). OUT_PATTERN names them: every X stands for the frame number\n"
@@ -24,10 +30,15 @@ const char kHelp[] =
     "not at all: a failed write leaves what the path held before. A pattern\n"
     "that names the file itself for some frame is refused.\n"
     "\n"
-    "Options:\n";
+    "With --raw the frames are written one after the other as raw RGBA (width x\n"
+    "height x 4 bytes each, rows from the top) into OUT.rgba, or to standard\n"
+    "output when it is '-', for a pipe into another program.\n"
+    "\n"
+    "Options:\n"
+    "  --raw         raw RGBA frames into one file or standard output\n";
 
 const CommandSyntax kSyntax = {"decode",
-                               {{"mode", 0, true}},
+                               {{"mode", 0, true}, {"raw", 0, false}},
                                {"FILE.velt", "OUT_PATTERN"},
                                std::string(kHelp) + kReadingModeOption +
                                    "  -h, --help    show this help\n\n" + kReadingModeNote};
@@ -65,11 +76,41 @@ std::optional<int> refuse_output_over_input(const std::string& input, const Velt
   return std::nullopt;
 }
 
+// Writes every frame as raw RGBA to `output`, or to standard output for
+// "-"; a file appears whole or not at all.
+int write_raw_frames(const std::string& input, const VeltFile& file, const std::string& output) {
+  const bool to_stdout = output == "-";
+  if (!to_stdout && (output == input || file.names_this_file(output)))
+    return report_failure("decode: the output is the input file " + input);
+  AtomicFile out;
+  std::string error;
+  if (!to_stdout && !out.open(output, &error))
+    return report_failure("decode: cannot write " + output + ": " + error);
+  const int fd = to_stdout ? STDOUT_FILENO : out.fd();
+  const VeltLayout& layout = file.layout();
+  const size_t frame_bytes = size_t(layout.header.width) * layout.header.height * 4;
+  std::vector<uint8_t> picture;
+  for (size_t frame = 0; frame < layout.header.frame_count; ++frame) {
+    apply_frame_record(file.data(), layout, frame, &picture);
+    if (!write_all(fd, picture.data(), frame_bytes))
+      return report_failure("decode: failed to write " + (to_stdout ? "standard output" : output) +
+                            ": " + std::strerror(errno));
+  }
+  if (!to_stdout && !out.commit(&error))
+    return report_failure("decode: failed to write " + output + ": " + error);
+  return EXIT_OK;
+}
+
 }  // namespace
 
 int run_decode_command(const std::vector<std::string>& args) {
   ParsedArguments parsed;
   if (std::optional<int> done = parse_command(kSyntax, args, &parsed)) return *done;
+  if (parsed.has("raw")) {
+    VeltFile file;
+    if (std::optional<int> done = open_file_argument(parsed, "decode", false, &file)) return *done;
+    return write_raw_frames(parsed.positional[0], file, parsed.positional[1]);
+  }
   std::function<std::string(int32_t)> name_of;
   std::string error;
   if (!output_namer(parsed.positional[1], &name_of, &error))

@@ -11,8 +11,26 @@
 extern "C" {
 #include "lodepng.h"
 }
+#include <zlib.h>
 
 namespace {
+
+// The compression effort of every PNG file written: zlib's level 2 on rows
+// filtered by the Paeth predictor. Against lodepng's own deflate with its
+// adaptive filter choice this writes a photographic 1020x764 frame about 4
+// times faster for a file about 4 % larger (screen content: 7 times faster,
+// 17 % larger).
+constexpr int PNG_ZLIB_LEVEL = 2;
+
+unsigned deflate_with_zlib(unsigned char** out, size_t* out_size, const unsigned char* in,
+                           size_t in_size, const LodePNGCompressSettings*) {
+  uLongf size = compressBound(uLong(in_size));
+  *out = static_cast<unsigned char*>(std::malloc(size));  // lodepng frees it
+  if (*out == nullptr) return 83;                          // lodepng's "memory allocation failed"
+  if (compress2(*out, &size, in, uLong(in_size), PNG_ZLIB_LEVEL) != Z_OK) return 111;
+  *out_size = size;
+  return 0;
+}
 
 // Writes `size` bytes to `path` as a whole file: under a temporary name that
 // is renamed over `path` only once every byte is on disk. Returns false with
@@ -36,6 +54,8 @@ bool write_rgba_png(const std::string& path, const uint8_t* rgba, unsigned width
   lodepng_state_init(&state);
   // keep every file RGBA 8-bit, so that a reader of the frames sees one layout
   state.encoder.auto_convert = 0;
+  state.encoder.filter_strategy = LFS_FOUR;
+  state.encoder.zlibsettings.custom_zlib = deflate_with_zlib;
   unsigned char* png = nullptr;
   size_t size = 0;
   unsigned code = lodepng_encode(&png, &size, rgba, width, height, &state);

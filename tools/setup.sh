@@ -5,6 +5,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 packages=(build-essential cmake clang lld wabt libgtest-dev libbenchmark-dev valgrind
+          zlib1g-dev  # velt decode's PNG compression
           libclang-rt-14-dev)  # the last one brings libFuzzer, for the fuzzers
 missing=()
 for p in "${packages[@]}"; do

@@ -87,6 +87,26 @@ TEST(DecodeCommand, WritesEveryFrameAsAnRgbaPng) {
   }
 }
 
+// --raw: the same pixels, frame after frame, into one file or a pipe.
+TEST(DecodeCommand, WritesRawRgbaFramesToAFileOrStandardOutput) {
+  TempDir dir;
+  std::vector<Image> frames = primary_frames();
+  std::string pattern = e2e::write_sequence(dir, "src", frames);
+  ASSERT_EQ(e2e::run_encode_flags({pattern, dir.file("a.velt"), "20", "0"}).exit_status, 0);
+  Bytes expected;
+  for (const Image& frame : frames) expected.insert(expected.end(), frame.rgba.begin(), frame.rgba.end());
+  for (const std::string& out : {dir.file("all.rgba"), std::string("-")}) {
+    e2e::RunResult run = run_velt({"decode", dir.file("a.velt"), out, "--raw"});
+    ASSERT_EQ(run.exit_status, 0) << run.err;
+    EXPECT_EQ(run.err, "");
+    Bytes written = out == "-" ? Bytes(run.out.begin(), run.out.end()) : e2e::read_file(out);
+    EXPECT_TRUE(e2e::same_bytes(written, expected)) << out;
+  }
+  e2e::RunResult over_input = run_velt({"decode", dir.file("a.velt"), dir.file("a.velt"), "--raw"});
+  EXPECT_EQ(over_input.exit_status, 1);
+  EXPECT_NE(over_input.err.find("the output is the input file"), std::string::npos);
+}
+
 TEST(DecodeCommand, ReadsFlaggedFilesAsAlphaUnlessToldOtherwise) {
   TempDir dir;
   Image clear(4, 4, {255, 0, 0, 0});
