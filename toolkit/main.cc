@@ -8,6 +8,7 @@
 
 #include "command_line.h"
 #include "commands.h"
+#include "velt_commit.h"  // VELT_COMMIT, written by the build
 
 namespace {
 
@@ -26,7 +27,7 @@ const char kUsage[] =
     "\n"
     "Options:\n"
     "  -h, --help                show this help; 'velt COMMAND --help' for a command\n"
-    "  --version                 show the version\n"
+    "  --version                 show the version and the commit it was built from\n"
     "\n"
     "Exit status: 0 on success, 1 when a command fails, 2 for a wrong command line.\n";
 
@@ -56,7 +57,7 @@ int main(int argc, char** argv) {
     return EXIT_OK;
   }
   if (first == "--version") {
-    std::printf("velt %s\n", VELT_VERSION);
+    std::printf("velt %s (commit %s)\n", VELT_VERSION, VELT_COMMIT);
     return EXIT_OK;
   }
   // a file that outgrows the size limit is a write that fails with a reason

@@ -20,6 +20,7 @@ TEST(VeltProgram, HelpVersionAndUnknownCommands) {
       {{"info", "-h"}, 0, "Usage: velt info FILE.velt", ""},
       {{"decode", "--help"}, 0, "Usage: velt decode FILE.velt OUT_PATTERN", ""},
       {{"compare", "--help"}, 0, "Usage: velt compare FILE.velt INPUT", ""},
+      {{"join", "--help"}, 0, "Usage: velt join OUT.velt PART...", ""},
       {{"play"}, 2, "", "velt: unknown command 'play' (see 'velt --help')\n"},
       {{"info", "--verbose", "a.velt"},
        2,
@@ -32,6 +33,9 @@ TEST(VeltProgram, HelpVersionAndUnknownCommands) {
     EXPECT_EQ(run.out.rfind(c.out_start, 0), 0u) << run.out;
     EXPECT_EQ(run.err, c.err);
   }
+  e2e::RunResult version = run_velt({"--version"});
+  EXPECT_NE(version.out.find(" (commit "), std::string::npos) << version.out;
+  EXPECT_EQ(version.out.back(), '\n');
   e2e::RunResult bare = run_velt({});
   EXPECT_EQ(bare.exit_status, 2);
   EXPECT_EQ(bare.out, "");
