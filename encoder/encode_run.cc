@@ -161,6 +161,14 @@ void write_bytes(const void* bytes, size_t size) {
   run.payload_hash = velt_part_hash(run.payload_hash, static_cast<const uint8_t*>(bytes), size);
 }
 
+// Makes run.current the frame that the next record is measured against,
+// without writing a record of it.
+void keep_as_previous() {
+  release(&run.previous);
+  run.previous = run.current;
+  run.current = Image{};
+}
+
 // Writes run.current's frame record: the change map, then a record for each
 // flagged block. run.current then becomes run.previous.
 void encode_frame(bool first) {
@@ -181,17 +189,7 @@ void encode_frame(bool first) {
       write_bytes(run.record, static_cast<size_t>(size));
     }
   }
-  release(&run.previous);
-  run.previous = run.current;
-  run.current = Image{};
-}
-
-// Makes run.current the frame that the next record is measured against,
-// without writing a record of it.
-void keep_as_previous() {
-  release(&run.previous);
-  run.previous = run.current;
-  run.current = Image{};
+  keep_as_previous();
 }
 
 // The hash that chains parts: the image's size, then its pixels.

@@ -165,3 +165,21 @@ bool write_all(int fd, const void* bytes, size_t size) {
   }
   return true;
 }
+
+int open_unnamed_file_beside(const std::string& path, std::string* error) {
+  const char* tmpdir = std::getenv("TMPDIR");
+  for (const std::string& dir : {directory_of(path), std::string(tmpdir ? tmpdir : "/tmp")}) {
+    int fd = ::open(dir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (fd >= 0) return fd;
+    // a file system without unnamed files: a name that goes at once
+    std::string name = dir + "/.velt-unnamed-XXXXXX";
+    InterruptsHeld held;
+    fd = mkostemp(name.data(), O_CLOEXEC);
+    if (fd >= 0) {
+      unlink(name.c_str());
+      return fd;
+    }
+    *error = std::strerror(errno);
+  }
+  return -1;
+}

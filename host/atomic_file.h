@@ -43,6 +43,12 @@ class AtomicFile {
   bool in_place_ = false;
 };
 
+// Opens an unnamed read-write file beside `path` (in its directory, on the
+// same file system), or in TMPDIR (/tmp) where that cannot be: it has no name
+// to leave behind, however the process ends. Returns the descriptor, or -1
+// with `error` set to the system's reason.
+int open_unnamed_file_beside(const std::string& path, std::string* error);
+
 // Writes all `size` bytes to `fd`, going on after short and interrupted
 // writes. False on a failure, with errno set (EIO when the system wrote nothing).
 bool write_all(int fd, const void* bytes, size_t size);

@@ -51,33 +51,6 @@ struct Worker {
   int status = 0;
 };
 
-std::string directory_of(const std::string& path) {
-  size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-// An unnamed file for a part, beside the output (or in the temporary
-// directory where that cannot be): it has no name to leave behind, however
-// the run ends.
-int unnamed_file(const std::string& output, std::string* error) {
-  const char* tmpdir = std::getenv("TMPDIR");
-  for (const std::string& dir : {directory_of(output), std::string(tmpdir ? tmpdir : "/tmp")}) {
-    int fd = open(dir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-    if (fd >= 0) return fd;
-    // a file system without unnamed files: a name that goes at once
-    std::string name = dir + "/.velt-part-XXXXXX";
-    InterruptsHeld held;
-    fd = mkostemp(name.data(), O_CLOEXEC);
-    if (fd >= 0) {
-      unlink(name.c_str());
-      return fd;
-    }
-    *error = std::strerror(errno);
-  }
-  return -1;
-}
-
 void copy_text(char* into, size_t size, const std::string& text) {
   std::snprintf(into, size, "%s", text.c_str());
 }
@@ -201,7 +174,7 @@ EncodingOutcome encode_in_workers(const ParallelRequest& request, std::string* f
     Worker& w = workers[size_t(k)];
     w.split = split_frames(frame_count, k, count);
     std::string error;
-    w.part_fd = unnamed_file(request.output, &error);
+    w.part_fd = open_unnamed_file_beside(request.output, &error);
     int ends[2] = {-1, -1};
     if (w.part_fd < 0 || pipe2(ends, O_CLOEXEC) != 0) {
       *failure = "cannot make a part file: " + (w.part_fd < 0 ? error : std::strerror(errno));
