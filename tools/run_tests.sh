@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # Sets up, builds, and runs the whole test suite: once on the release build,
-# once on a debug build with AddressSanitizer and UBSan; then each fuzzer for
-# a minute on a clang build of its own, where any finding fails the run.
+# then the Debian package made of it (tools/package_check.sh), once on a debug
+# build with AddressSanitizer and UBSan; then each fuzzer for a minute on a
+# clang build of its own, where any finding fails the run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/build.sh
 ctest --test-dir build --output-on-failure -j"$(nproc)"
+bash tools/package_check.sh  # the Debian package installs and runs on its own
 
 cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug -DVELT_SANITIZE=ON >/dev/null
 cmake --build build-sanitize -j"$(nproc)"
