@@ -1,73 +1,68 @@
-// The page: opens a .velt file (file picker or drop), plays it on the canvas
-// at the header's frame rate, loops, pauses, steps, and shows what each
+// The demo page: opens a .velt file (file picker or drop) into a <velt-player>,
+// which plays, pauses and steps it, and shows the file's facts and what each
 // frame record costs.
 
-import { VeltAnimation, VeltFormatError, readHeader, readLayout } from './velt_decoder.js';
-import { FrameStepper } from './frame_stepper.js';
-
-// Most records applied in one animation tick when the display falls behind
-// (fast rates, a busy machine); past that the clock is reset instead.
-const MAX_CATCH_UP = 8;
-const DISPLAY_SIZE = 512;
+import { readHeader, readLayout } from './velt_decoder.js';
+import './velt_player.js';
 
 const $ = (id) => document.getElementById(id);
 const fileInput = $('file-input');
 const modeSelect = $('mode-select');
 const modeNote = $('mode-note');
+const showChanges = $('show-changes');
 const errorLine = $('error-line');
-const canvas = $('screen');
-const playButton = $('play-pause');
-const backButton = $('step-back');
-const forwardButton = $('step-forward');
+const player = $('screen');
 const frameStats = $('frame-stats');
 const fileFacts = $('file-facts');
-
-// willReadFrequently keeps the canvas in plain memory; pixels go in with
-// putImageData in sRGB, so no colour conversion or smoothing touches them.
-const context = canvas.getContext('2d', { colorSpace: 'srgb', willReadFrequently: true });
 
 const state = {
   fileName: '',
   bytes: null,
-  stepper: null,
-  imageData: null,
-  playing: false,
+  headerRead: false,
+  url: '', // the blob: URL the player reads the file from
   opening: 0, // counts file openings, so a slow read cannot replace a newer file
-  frameInterval: 0,
-  nextDue: 0,
-  tickId: 0,
 };
 
 function showError(message) {
-  stop();
-  state.stepper = null;
   errorLine.textContent = message;
   document.body.dataset.state = 'error';
 }
 
-// Opens the loaded bytes in the chosen block mode, from frame 0.
-function openAnimation(mode) {
-  stop();
-  let animation;
+// The player takes files by URL: a picked or dropped file becomes a blob: URL.
+// The page reads the bytes too, for the header's flags and the error hints.
+async function openFile(file) {
+  const opening = ++state.opening;
+  let bytes;
   try {
-    animation = new VeltAnimation(state.bytes, mode);
+    bytes = new Uint8Array(await file.arrayBuffer());
   } catch (error) {
-    if (!(error instanceof VeltFormatError)) throw error;
-    showError(`Cannot play ${state.fileName} as ${mode}: ${error.message}${otherSizeHint(mode)}`);
+    if (opening !== state.opening) return;
+    player.pause();
+    showError(`Cannot read ${file.name}: ${error.message}`);
     return;
   }
-  const { width, height, fps } = animation.header;
-  state.stepper = new FrameStepper(animation);
-  state.imageData = new ImageData(state.stepper.picture, width, height, { colorSpace: 'srgb' });
-  state.frameInterval = 1000 / fps;
-  canvas.width = width;
-  canvas.height = height;
-  const scale = Math.max(1, Math.floor(DISPLAY_SIZE / Math.max(width, height)));
-  canvas.style.width = `${width * scale}px`;
-  errorLine.textContent = '';
-  document.body.dataset.state = 'ready';
-  showFacts(animation);
-  draw();
+  if (opening !== state.opening) return;
+  state.fileName = file.name;
+  state.bytes = bytes;
+  let flagsMarked = false;
+  try {
+    flagsMarked = readHeader(bytes).flagsMarked;
+    state.headerRead = true;
+  } catch {
+    state.headerRead = false; // the player reports what is wrong
+  }
+  // The header only marks that the file was written with some flags set,
+  // not which, so the viewer picks the block mode.
+  modeSelect.disabled = !flagsMarked;
+  modeSelect.value = flagsMarked ? 'alpha' : 'opaque';
+  modeNote.textContent = !state.headerRead ? ''
+    : flagsMarked ? 'The file was written with flags: choose the mode it was encoded in.'
+      : 'Written without flags: opaque.';
+  URL.revokeObjectURL(state.url);
+  state.url = URL.createObjectURL(file);
+  player.pause();
+  player.mode = modeSelect.value;
+  player.src = state.url;
 }
 
 // When a file marked with flags fails in one record size but reads whole in
@@ -82,41 +77,6 @@ function otherSizeHint(mode) {
   }
   return twelve ? ' (it reads as 8-byte records: choose opaque or alpha)'
     : ' (it reads as 12-byte records: choose opaque12 or alpha12)';
-}
-
-async function openFile(file) {
-  stop();
-  const opening = ++state.opening;
-  let bytes;
-  try {
-    bytes = new Uint8Array(await file.arrayBuffer());
-  } catch (error) {
-    if (opening !== state.opening) return;
-    state.bytes = null;
-    showError(`Cannot read ${file.name}: ${error.message}`);
-    return;
-  }
-  if (opening !== state.opening) return;
-  state.fileName = file.name;
-  state.bytes = bytes;
-  let header;
-  try {
-    header = readHeader(state.bytes);
-  } catch (error) {
-    if (!(error instanceof VeltFormatError)) throw error;
-    modeSelect.disabled = true;
-    modeNote.textContent = '';
-    showError(`Cannot play ${state.fileName}: ${error.message}`);
-    return;
-  }
-  // The header only marks that the file was written with some flags set,
-  // not which, so the viewer picks the block mode.
-  modeSelect.disabled = !header.flagsMarked;
-  modeSelect.value = header.flagsMarked ? 'alpha' : 'opaque';
-  modeNote.textContent = header.flagsMarked
-    ? 'The file was written with flags: choose the mode it was encoded in.'
-    : 'Written without flags: opaque.';
-  openAnimation(modeSelect.value);
 }
 
 function showFacts(animation) {
@@ -137,66 +97,49 @@ function showFacts(animation) {
   }));
 }
 
-function draw() {
-  const { stepper } = state;
-  context.putImageData(state.imageData, 0, 0);
-  const { record, changedBlocks, bytes } = stepper.recordStats;
-  const which = stepper.atClosingRecord ? ' (closing record)' : '';
-  frameStats.textContent = `Frame ${stepper.frameNumber} of ${stepper.frameCount}${which} · record ${record} · `
-    + `${changedBlocks} changed block${changedBlocks === 1 ? '' : 's'} · ${bytes} bytes`;
-}
+player.addEventListener('load', () => {
+  errorLine.textContent = '';
+  document.body.dataset.state = 'ready';
+  showFacts(player.animation);
+});
 
-function tick(now) {
-  if (!state.playing) return;
-  let applied = 0;
-  while (now >= state.nextDue && applied < MAX_CATCH_UP) {
-    state.stepper.forward();
-    state.nextDue += state.frameInterval;
-    applied++;
-  }
-  if (now >= state.nextDue) state.nextDue = now + state.frameInterval;
-  if (applied > 0) draw();
-  state.tickId = requestAnimationFrame(tick);
-}
+player.addEventListener('error', (event) => {
+  const as = state.headerRead ? ` as ${player.mode}` : '';
+  showError(`Cannot play ${state.fileName}${as}: ${event.detail.message}${otherSizeHint(player.mode)}`);
+});
 
-function play() {
-  if (!state.stepper || state.playing) return;
-  state.playing = true;
-  state.nextDue = performance.now() + state.frameInterval;
-  state.tickId = requestAnimationFrame(tick);
-  playButton.textContent = 'Pause';
-}
-
-function stop() {
-  state.playing = false;
-  cancelAnimationFrame(state.tickId);
-  playButton.textContent = 'Play';
-}
-
-function step(direction) {
-  if (!state.stepper) return;
-  stop();
-  if (direction > 0) state.stepper.forward();
-  else state.stepper.back();
-  draw();
-}
+player.addEventListener('frame', (event) => {
+  const { frame, record } = event.detail;
+  const { changedBlocks, size } = player.animation.records[record];
+  const which = record === player.frameCount ? ' (closing record)' : '';
+  frameStats.textContent = `Frame ${frame} of ${player.frameCount}${which} · record ${record} · `
+    + `${changedBlocks} changed block${changedBlocks === 1 ? '' : 's'} · ${size} bytes`;
+});
 
 fileInput.addEventListener('change', () => {
   if (fileInput.files.length > 0) openFile(fileInput.files[0]);
   fileInput.value = '';
 });
 modeSelect.addEventListener('change', () => {
-  if (state.bytes) openAnimation(modeSelect.value);
+  player.mode = modeSelect.value;
 });
-playButton.addEventListener('click', () => (state.playing ? stop() : play()));
-backButton.addEventListener('click', () => step(-1));
-forwardButton.addEventListener('click', () => step(1));
+showChanges.addEventListener('change', () => {
+  player.showChanges = showChanges.checked;
+});
 
+// Space and the arrows work anywhere on the page; the player answers them
+// itself when it has the focus.
 document.addEventListener('keydown', (event) => {
-  if (!state.stepper || event.target instanceof HTMLSelectElement) return;
+  const { target } = event;
+  if (!player.animation || target === player || target instanceof HTMLSelectElement
+    || target instanceof HTMLInputElement) return;
   // a focused button already answers the space bar with a click
-  if (event.key === ' ' && event.target instanceof HTMLButtonElement) return;
-  const actions = { ' ': () => (state.playing ? stop() : play()), ArrowLeft: () => step(-1), ArrowRight: () => step(1) };
+  if (event.key === ' ' && target instanceof HTMLButtonElement) return;
+  const actions = {
+    ' ': () => (player.paused ? player.play() : player.pause()),
+    ArrowLeft: () => player.stepBack(),
+    ArrowRight: () => player.stepForward(),
+  };
   const action = actions[event.key];
   if (action) {
     event.preventDefault();
@@ -220,7 +163,7 @@ document.addEventListener('drop', (event) => {
 
 // A handle for the browser console and the page test: what is on screen.
 window.veltPlayer = {
-  get frameNumber() { return state.stepper?.frameNumber ?? null; },
-  get record() { return state.stepper?.position ?? null; },
-  picture: () => state.stepper?.picture.slice() ?? null,
+  get frameNumber() { return player.animation ? player.currentFrame : null; },
+  get record() { return player.animation ? player.currentRecord : null; },
+  picture: () => player.picture(),
 };

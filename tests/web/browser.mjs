@@ -1,0 +1,98 @@
+// What the page tests share: web/ served on a local port, one headless
+// Chromium for all the tests of a file, and the comparison of a canvas with
+// the frames `velt decode` writes.
+//
+// The browser is Debian's chromium, or VELT_CHROMIUM.
+import { existsSync, readFileSync, statSync } from 'node:fs';
+import { createServer } from 'node:http';
+import { extname, join, resolve, sep } from 'node:path';
+
+import { chromium } from 'playwright-core';
+
+import { REPO } from './programs.mjs';
+
+const WEB_ROOT = join(REPO, 'web');
+const CHROMIUM = process.env.VELT_CHROMIUM || '/usr/bin/chromium';
+
+// Serves the web/ directory, and nothing outside it, on a free local port.
+function serveWebRoot() {
+  const types = { '.html': 'text/html', '.js': 'text/javascript', '.css': 'text/css', '.png': 'image/png' };
+  const server = createServer((request, response) => {
+    const path = decodeURIComponent(new URL(request.url, 'http://localhost').pathname);
+    const file = resolve(WEB_ROOT, `.${path.endsWith('/') ? `${path}index.html` : path}`);
+    if (!file.startsWith(WEB_ROOT + sep) || !existsSync(file) || !statSync(file).isFile()) {
+      response.writeHead(404).end();
+      return;
+    }
+    response.writeHead(200, { 'content-type': types[extname(file)] || 'application/octet-stream' });
+    response.end(readFileSync(file));
+  });
+  return new Promise((done) => server.listen(0, '127.0.0.1', () => done(server)));
+}
+
+// Starts the server and the browser. Returns { rootUrl, newPage, close }:
+// newPage({ fakeClock }) opens a fresh page and collects its uncaught errors;
+// with fakeClock, its clock is faked and freezeClock(page) stops it, so that
+// from then on time moves only by page.clock.runFor.
+export async function startBrowser() {
+  const server = await serveWebRoot();
+  // root cannot use Chromium's own sandbox
+  const args = process.getuid?.() === 0 ? ['--no-sandbox'] : [];
+  const browser = await chromium.launch({ executablePath: CHROMIUM, headless: true, args });
+  return {
+    rootUrl: `http://127.0.0.1:${server.address().port}/`,
+    async newPage({ fakeClock = false } = {}) {
+      const page = await browser.newPage();
+      const problems = [];
+      page.on('pageerror', (error) => problems.push(error.message));
+      if (fakeClock) await page.clock.install();
+      return { page, problems };
+    },
+    async close() {
+      await browser.close();
+      server.close();
+    },
+  };
+}
+
+// Runs in the page: the picture canvas of the <velt-player> that `selector`
+// names and its decoded picture, as base64 (far smaller than arrays of numbers).
+export function readPlayerPixels(selector) {
+  const base64 = (bytes) => btoa(Array.from(bytes, (b) => String.fromCharCode(b)).join(''));
+  const player = document.querySelector(selector);
+  const canvas = player.shadowRoot.querySelector('[part="picture"]');
+  const pixels = canvas.getContext('2d').getImageData(0, 0, canvas.width, canvas.height).data;
+  return { canvas: base64(pixels), picture: base64(player.picture()) };
+}
+
+// The canvas holds premultiplied colour: a translucent pixel's R, G and B come
+// back only as exactly as alpha allows, so they are compared premultiplied,
+// which is exact; alpha, and every channel of an opaque pixel, compare as is.
+const premultiplied = (value, alpha) => Math.round((value * alpha) / 255);
+
+// The pixels readPlayerPixels returned against a frame of `velt decode`: null
+// when both the picture and the canvas show it, else the first difference.
+export function playerPixelsDiffer(shown, expected) {
+  if (!Buffer.from(shown.picture, 'base64').equals(expected)) return 'the decoded picture differs from velt decode';
+  const canvas = Buffer.from(shown.canvas, 'base64');
+  for (let i = 0; i < expected.length; i += 4) {
+    const alpha = expected[i + 3];
+    for (let c = 0; c < 4; c++) {
+      const same = c === 3 || alpha === 255
+        ? canvas[i + c] === expected[i + c]
+        : premultiplied(canvas[i + c], alpha) === premultiplied(expected[i + c], alpha);
+      if (!same || canvas[i + 3] !== alpha) {
+        return `canvas pixel ${i / 4}: ${Array.from(canvas.subarray(i, i + 4))}, velt decode ${Array.from(expected.subarray(i, i + 4))}`;
+      }
+    }
+  }
+  return null;
+}
+
+// The faked clock still follows real time until it is paused: paused, time
+// on a busy machine cannot add steps that the test did not ask for. It stops
+// a minute ahead, which real time cannot overtake between the two calls;
+// call it while nothing plays, as the jump fires what falls due in between.
+export async function freezeClock(page) {
+  await page.clock.pauseAt(await page.evaluate(() => Date.now() + 60_000));
+}
