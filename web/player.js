@@ -10,6 +10,7 @@ const fileInput = $('file-input');
 const modeSelect = $('mode-select');
 const modeNote = $('mode-note');
 const showChanges = $('show-changes');
+const rendererSelect = $('renderer-select');
 const errorLine = $('error-line');
 const player = $('screen');
 const frameStats = $('frame-stats');
@@ -87,6 +88,9 @@ function showFacts(animation) {
     ['Frame rate', `${fps} fps (rate code ${rateCode})`],
     ['Frames', `${frameCount} and a closing record`],
     ['Block records', `${animation.recordSize} bytes (${animation.mode})`],
+    ['Drawn by', player.activeRenderer === 'gpu'
+      ? `the GPU, from BC1 textures: ${player.bytesPerFrame} bytes uploaded a frame`
+      : `the CPU: ${player.bytesPerFrame} bytes of RGBA a frame`],
   ];
   fileFacts.replaceChildren(...facts.flatMap(([term, value]) => {
     const dt = document.createElement('dt');
@@ -122,6 +126,9 @@ fileInput.addEventListener('change', () => {
 });
 modeSelect.addEventListener('change', () => {
   player.mode = modeSelect.value;
+});
+rendererSelect.addEventListener('change', () => {
+  player.renderer = rendererSelect.value;
 });
 showChanges.addEventListener('change', () => {
   player.showChanges = showChanges.checked;

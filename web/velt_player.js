@@ -8,7 +8,15 @@
 // and a file whose header marks no flags plays as opaque whatever is asked);
 // autoplay; loop (without it playback stops on the last frame); controls;
 // show-changes (tints the blocks the current frame record changed);
-// renderer (auto, cpu, gpu: how pictures are drawn).
+// renderer (how pictures are drawn: auto, the GPU where the browser can and
+// the records allow, else the CPU; cpu; gpu, an error where it cannot).
+//
+// The GPU path keeps each frame as BC1 texture blocks, which 8-byte records
+// are but for the order of their index bits, and uploads it compressed, an
+// eighth of the RGBA frame; the GPU's decoding may round the two mixed
+// palette colours one level apart from velt's own. 12-byte records, and
+// browsers without WebGL2 and its S3TC extension, take the exact CPU path, as
+// does a page whose GPU context is lost while it plays.
 //
 // Size: like an image, the frame's own size in CSS pixels (300 x 150 until a
 // file is loaded), plus the control bar, which also keeps it at least 8em
@@ -23,8 +31,11 @@
 
 import { VeltAnimation, VeltFormatError } from './velt_decoder.js';
 import { FrameStepper } from './frame_stepper.js';
+import { Bc1Animation } from './bc1_frames.js';
+import { createGlPainter } from './gl_painter.js';
 
 const DEFAULT_MODE = 'alpha';
+const RENDERERS = ['auto', 'cpu', 'gpu'];
 // Most records applied in one display tick when playback falls behind (fast
 // rates, a busy machine); past that the clock is reset instead.
 const MAX_CATCH_UP = 8;
@@ -68,13 +79,22 @@ const TEMPLATE = `
 </div>`;
 
 // The one place that decides how pictures reach the screen. Takes the canvas,
-// the file read and checked as a VeltAnimation, and the renderer attribute;
-// returns a painter { renderer, animation, draw(picture) } whose `animation`
-// is what the stepper steps (anything with VeltAnimation's interface) and
-// whose draw() shows that animation's pictures. A GPU path plugs in here,
-// falling back to the CPU painter where the browser lacks what it needs; until
-// then "auto" and "gpu" draw as "cpu" does.
-export function createPainter(canvas, animation, renderer) {
+// the file read and checked as a VeltAnimation, the renderer attribute and
+// what to call if the GPU context is lost; returns a painter { renderer,
+// animation, bytesPerFrame, draw(picture), pixels(picture) } whose `animation`
+// is what the stepper steps (anything with VeltAnimation's interface), whose
+// draw() shows that animation's pictures and pixels() gives the RGBA pixels
+// shown. Throws a RangeError for a renderer it does not know or cannot use.
+export function createPainter(canvas, animation, renderer, onLost) {
+  if (!RENDERERS.includes(renderer)) throw new RangeError(`unknown renderer "${renderer}" (auto, cpu or gpu)`);
+  if (renderer === 'cpu') return createCpuPainter(canvas, animation);
+  if (animation.recordSize === 8) {
+    const painter = createGpuPainter(canvas, animation, onLost);
+    if (painter) return painter;
+    if (renderer === 'gpu') throw new RangeError('renderer "gpu": this browser has no WebGL2 with S3TC textures');
+  } else if (renderer === 'gpu') {
+    throw new RangeError(`renderer "gpu": ${animation.mode} records are 12 bytes, which GPUs do not decode`);
+  }
   return createCpuPainter(canvas, animation);
 }
 
@@ -89,10 +109,27 @@ function createCpuPainter(canvas, animation) {
   return {
     renderer: 'cpu',
     animation,
+    bytesPerFrame: width * height * 4,
     draw(picture) {
       if (image?.data !== picture) image = new ImageData(picture, width, height, { colorSpace: 'srgb' });
       context.putImageData(image, 0, 0);
     },
+    pixels: (picture) => picture.slice(),
+  };
+}
+
+// Null when the browser cannot draw BC1 textures; the canvas is then untouched.
+function createGpuPainter(canvas, animation, onLost) {
+  const { width, height } = animation.header;
+  const gl = createGlPainter(canvas, width, height);
+  if (!gl) return null;
+  gl.onlost = onLost;
+  return {
+    renderer: 'gpu',
+    animation: new Bc1Animation(animation),
+    bytesPerFrame: gl.bytesPerFrame,
+    draw: (picture) => gl.draw(picture),
+    pixels: () => gl.readPixels(),
   };
 }
 
@@ -165,6 +202,10 @@ export class VeltPlayer extends HTMLElement {
   set mode(value) { this.setAttribute('mode', value); }
   get renderer() { return this.getAttribute('renderer') || 'auto'; }
   set renderer(value) { this.setAttribute('renderer', value); }
+  // How the open file is drawn: 'cpu' or 'gpu'; null while none is open.
+  get activeRenderer() { return this.#painter?.renderer ?? null; }
+  // Bytes that go to the screen for each frame: the RGBA frame, or its BC1 blocks.
+  get bytesPerFrame() { return this.#painter?.bytesPerFrame ?? 0; }
 
   // The file read and checked (header, records, mode, recordSize, bytes), or
   // null while none is open.
@@ -191,8 +232,9 @@ export class VeltPlayer extends HTMLElement {
   // which shows frame 0 again.
   get currentRecord() { return this.#stepper?.position ?? 0; }
 
-  // A copy of the picture shown (RGBA, row-major), or null.
-  picture() { return this.#stepper?.picture.slice() ?? null; }
+  // A copy of the picture shown (RGBA, row-major), or null. On the GPU path
+  // it is read back from the GPU, as the GPU decoded it.
+  picture() { return this.#stepper ? this.#painter.pixels(this.#stepper.picture) : null; }
 
   // Plays from the frame shown; a file that is still loading starts once it
   // is open. Without `loop`, playing from the last frame starts again at 0.
@@ -284,14 +326,14 @@ export class VeltPlayer extends HTMLElement {
       return;
     }
     const { width, height, blocksAcross, blocksDown, fps } = checked.header;
-    // a fresh canvas each time: a canvas keeps the first kind of context it gives
-    const canvas = document.createElement('canvas');
-    canvas.setAttribute('part', 'picture');
-    this.#picture.replaceWith(canvas);
-    this.#picture = canvas;
-    this.#painter = createPainter(canvas, checked, this.renderer);
+    try {
+      this.#startPainting(checked, this.renderer);
+    } catch (error) {
+      if (!(error instanceof RangeError)) throw error;
+      this.#fail(error.message, error.message, null); // a renderer unknown or unusable here
+      return;
+    }
     this.#checked = checked;
-    this.#stepper = new FrameStepper(this.#painter.animation);
     if (this.#pendingFrame !== null) this.#stepper.seek(Math.min(this.#pendingFrame, checked.frameCount - 1));
     this.#pendingFrame = null;
     this.#frameInterval = 1000 / fps;
@@ -308,6 +350,30 @@ export class VeltPlayer extends HTMLElement {
     if (load !== this.#loads) return; // the handler loaded something else
     if (this.#shows === shows) this.#show(); // announce the first frame unless the handler moved on
     this.#startTicking();
+  }
+
+  // A painter on a fresh canvas (a canvas keeps the first kind of context it
+  // gives) and a stepper for it, at record 0.
+  #startPainting(checked, renderer) {
+    const canvas = document.createElement('canvas');
+    canvas.setAttribute('part', 'picture');
+    const painter = createPainter(canvas, checked, renderer, () => {
+      if (this.#painter === painter) this.#fallBackToCpu(); // not for a file since replaced
+    });
+    this.#picture.replaceWith(canvas);
+    this.#picture = canvas;
+    this.#painter = painter;
+    this.#stepper = new FrameStepper(painter.animation);
+  }
+
+  // The GPU context was lost (a driver reset, too many contexts on the page):
+  // the same record goes on, drawn by the CPU.
+  #fallBackToCpu() {
+    const position = this.#stepper?.position ?? 0;
+    this.#startPainting(this.#checked, 'cpu');
+    this.#stepper.seek(position);
+    this.#fit();
+    this.#draw();
   }
 
   // Back to no file: nothing drawn, the empty size, controls off.

@@ -47,8 +47,20 @@ after(async () => {
 
 // A page holding only the module. `held` maps file names to promises their
 // responses wait for; `requests` lists the names fetched.
-async function openElementPage({ fakeClock = false, held = {} } = {}) {
+// With withoutWebGl2, the page's canvases give no WebGL2 context, as in a
+// browser without it.
+async function openElementPage({ fakeClock = false, held = {}, withoutWebGl2 = false } = {}) {
   const { page, problems } = await browser.newPage({ fakeClock });
+  if (withoutWebGl2) {
+    await page.addInitScript(() => {
+      for (const kind of [HTMLCanvasElement, OffscreenCanvas]) {
+        const getContext = kind.prototype.getContext;
+        kind.prototype.getContext = function (type, ...rest) {
+          return type === 'webgl2' ? null : getContext.call(this, type, ...rest);
+        };
+      }
+    });
+  }
   const requests = [];
   await page.route(`**${FILES_PATH}*`, async (route) => {
     const name = new URL(route.request().url()).pathname.slice(FILES_PATH.length);
@@ -100,42 +112,52 @@ const decoderError = (name, mode) => {
   }
 };
 
-// A file that loads shows what `velt decode` writes for frames 0, 7 and 15.
+// A file that loads shows what `velt decode` writes for frames 0, 7 and 15,
+// exactly on the CPU path, within the GPU's rounding on the GPU path (headless
+// Chromium has WebGL2 with S3TC, in software).
+const noGpu = (mode) => `renderer "gpu": ${mode} records are 12 bytes, which GPUs do not decode`;
 const loadCases = [
-  { why: 'no flags: opaque whatever is asked', name: 'wheel.velt', mode: 'alpha12', expect: { type: 'load', mode: 'opaque' } },
-  { why: 'flags marked and no mode: alpha', name: 'wheel_alpha.velt', mode: null, expect: { type: 'load', mode: 'alpha' } },
-  { why: '12-byte records as alpha12', name: 'wheel_alpha12.velt', mode: 'alpha12', expect: { type: 'load', mode: 'alpha12' } },
+  { why: 'no flags: opaque whatever is asked', name: 'wheel.velt', mode: 'alpha12', expect: { type: 'load', mode: 'opaque', renderer: 'gpu' } },
+  { why: 'flags marked and no mode: alpha', name: 'wheel_alpha.velt', mode: null, expect: { type: 'load', mode: 'alpha', renderer: 'gpu' } },
+  { why: 'the CPU path asked for', name: 'wheel_alpha.velt', mode: null, renderer: 'cpu', expect: { type: 'load', mode: 'alpha', renderer: 'cpu' } },
+  { why: '12-byte records as alpha12: the CPU', name: 'wheel_alpha12.velt', mode: 'alpha12', expect: { type: 'load', mode: 'alpha12', renderer: 'cpu' } },
+  { why: 'the GPU path asked for 12-byte records', name: 'wheel_alpha12.velt', mode: 'alpha12', renderer: 'gpu', expect: { type: 'error', offset: null, reason: noGpu('alpha12') } },
+  { why: 'unknown renderer', name: 'wheel.velt', mode: null, renderer: 'gl', expect: { type: 'error', offset: null, reason: 'unknown renderer "gl" (auto, cpu or gpu)' } },
   { why: 'cut short: the offset where it ends', name: 'truncated.velt', mode: null, expect: { type: 'error', offset: 'decoder' } },
   { why: '12-byte records read as alpha by default', name: 'wheel_alpha12.velt', mode: null, expect: { type: 'error', offset: 'decoder' } },
   { why: 'HTTP 404: no offset', name: 'missing.velt', mode: null, expect: { type: 'error', offset: null, reason: 'HTTP status 404' } },
   { why: 'unknown mode', name: 'wheel.velt', mode: 'opaque16', expect: { type: 'error', offset: null, reason: 'unknown block mode "opaque16"' } },
+  { why: 'no WebGL2: the CPU', withoutWebGl2: true, name: 'wheel_alpha.velt', mode: null, expect: { type: 'load', mode: 'alpha', renderer: 'cpu' } },
+  { why: 'no WebGL2, the GPU path asked for', withoutWebGl2: true, name: 'wheel.velt', mode: null, renderer: 'gpu', expect: { type: 'error', offset: null, reason: 'renderer "gpu": this browser has no WebGL2 with S3TC textures' } },
 ];
 
-test('load and error events, and the pictures of the files that load', { skip, timeout: 120_000 }, async () => {
-  const { page, problems } = await openElementPage();
-  for (const { why, name, mode, expect } of loadCases) {
-    const event = await page.evaluate(setPlayer, { attributes: { src: src(name), mode }, fresh: true });
-    const state = await player(page, (p) => ({ mode: p.animation?.mode, frameCount: p.frameCount,
-      message: p.shadowRoot.querySelector('[part="message"]').textContent }));
-    const { type, message, ...detail } = event;
-    if (expect.type === 'load') {
-      assert.deepEqual([type, state.mode, state.frameCount], ['load', expect.mode, WHEEL_FRAMES], why);
-      assert.deepEqual(await takeEvents(page), [{ type: 'load' }, { type: 'frame', frame: 0, record: 0 }], why);
-      const frames = veltDecode(join(work, name), expect.mode, WHEEL_FRAMES, work);
-      for (const frame of [0, 7, 15]) {
-        await player(page, (p, k) => { p.currentFrame = k; }, frame);
-        assert.equal(playerPixelsDiffer(await page.evaluate(readPlayerPixels, 'velt-player'), frames[frame].data), null, `${why}: frame ${frame}`);
+test('load and error events, and the pictures of the files that load', { skip, timeout: 180_000 }, async () => {
+  for (const withoutWebGl2 of [false, true]) {
+    const { page, problems } = await openElementPage({ withoutWebGl2 });
+    for (const { why, name, mode, renderer = null, expect } of loadCases.filter((c) => Boolean(c.withoutWebGl2) === withoutWebGl2)) {
+      const event = await page.evaluate(setPlayer, { attributes: { src: src(name), mode, renderer }, fresh: true });
+      const state = await player(page, (p) => ({ mode: p.animation?.mode, frameCount: p.frameCount, renderer: p.activeRenderer,
+        message: p.shadowRoot.querySelector('[part="message"]').textContent }));
+      const { type, message, ...detail } = event;
+      if (expect.type === 'load') {
+        assert.deepEqual([type, state.mode, state.frameCount, state.renderer], ['load', expect.mode, WHEEL_FRAMES, expect.renderer], why);
+        assert.deepEqual(await takeEvents(page), [{ type: 'load' }, { type: 'frame', frame: 0, record: 0 }], why);
+        const frames = veltDecode(join(work, name), expect.mode, WHEEL_FRAMES, work);
+        for (const frame of [0, 7, 15]) {
+          await player(page, (p, k) => { p.currentFrame = k; }, frame);
+          assert.equal(playerPixelsDiffer(await page.evaluate(readPlayerPixels, 'velt-player'), frames[frame].data), null, `${why}: frame ${frame}`);
+        }
+        continue;
       }
-      continue;
+      const expected = expect.offset === 'decoder' ? decoderError(name, mode ?? 'alpha') : expect;
+      assert.ok(expected, why);
+      assert.deepEqual([type, detail], ['error', { offset: expected.offset, reason: expected.reason }], why);
+      assert.ok(message.endsWith(expected.reason), `${why}: message "${message}"`);
+      assert.deepEqual([state.message, state.frameCount, state.renderer], [message, 0, null], `${why}: the element shows the message`);
     }
-    const expected = expect.offset === 'decoder' ? decoderError(name, mode ?? 'alpha') : expect;
-    assert.ok(expected, why);
-    assert.deepEqual([type, detail], ['error', { offset: expected.offset, reason: expected.reason }], why);
-    assert.ok(message.endsWith(expected.reason), `${why}: message "${message}"`);
-    assert.deepEqual([state.message, state.frameCount], [message, 0], `${why}: the element shows the message`);
+    assert.deepEqual(problems, []);
+    await page.close();
   }
-  assert.deepEqual(problems, []);
-  await page.close();
 });
 
 test('play, pause, currentFrame, loop, ended, autoplay and the keyboard on a fake clock', { skip, timeout: 60_000 }, async () => {
@@ -219,6 +241,21 @@ test('src and mode changes reload, and a slow fetch never replaces a newer src',
   assert.equal(await fps(), 20);
   await player(page, (p) => p.removeAttribute('src'));
   assert.deepEqual(await player(page, (p) => [p.animation, p.frameCount]), [null, 0]);
+  assert.deepEqual(problems, []);
+  await page.close();
+});
+
+test('a lost GPU context: the same record goes on, drawn by the CPU', { skip, timeout: 60_000 }, async () => {
+  const { page, problems } = await openElementPage();
+  await page.evaluate(setPlayer, { attributes: { src: src('wheel_alpha.velt') }, fresh: true });
+  await player(page, (p) => { p.currentFrame = 9; });
+  assert.equal(await player(page, (p) => p.activeRenderer), 'gpu');
+  await player(page, (p) => p.shadowRoot.querySelector('[part="picture"]').getContext('webgl2')
+    .getExtension('WEBGL_lose_context').loseContext());
+  await page.waitForFunction(() => document.querySelector('velt-player').activeRenderer === 'cpu');
+  const frames = veltDecode(join(work, 'wheel_alpha.velt'), 'alpha', WHEEL_FRAMES, work);
+  assert.equal(await player(page, (p) => p.currentFrame), 9);
+  assert.equal(playerPixelsDiffer(await page.evaluate(readPlayerPixels, 'velt-player'), frames[9].data), null);
   assert.deepEqual(problems, []);
   await page.close();
 });

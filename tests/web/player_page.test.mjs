@@ -60,17 +60,20 @@ async function click(page, action, times = 1) {
   for (let i = 0; i < times; i++) await page.click(`#screen [data-action="${action}"]`);
 }
 
+// drawnBy: what the facts say draws the file (headless Chromium has WebGL2 with S3TC)
 const modeCases = [
-  { flags: 0, mode: 'opaque', why: 'no flags: the mode is fixed' },
-  { flags: 1, mode: 'alpha', why: 'flags marked: alpha is the page\'s default' },
-  { flags: 2, mode: 'opaque12', why: 'flags marked: opaque12 chosen on the page' },
-  { flags: 3, mode: 'alpha12', why: 'flags marked: alpha12 chosen on the page' },
+  { flags: 0, mode: 'opaque', drawnBy: 'the GPU', why: 'no flags: the mode is fixed' },
+  { flags: 1, mode: 'alpha', drawnBy: 'the GPU', why: 'flags marked: alpha is the page\'s default' },
+  { flags: 1, mode: 'alpha', renderer: 'cpu', drawnBy: 'the CPU', why: 'flags marked: drawn by the CPU, chosen on the page' },
+  { flags: 2, mode: 'opaque12', drawnBy: 'the CPU', why: 'flags marked: opaque12 chosen on the page' },
+  { flags: 3, mode: 'alpha12', drawnBy: 'the CPU', why: 'flags marked: alpha12 chosen on the page' },
 ];
 
-for (const { flags, mode, why } of modeCases) {
+for (const { flags, mode, renderer, drawnBy, why } of modeCases) {
   test(`flags ${flags} (${why}): canvas equals velt decode frame by frame`, { skip: skipWithoutDecode, timeout: 120_000 }, async () => {
     const { velt, frames } = encodeAndDecode(flags, mode);
     const { page, problems } = await openPage();
+    if (renderer) await page.selectOption('#renderer-select', renderer);
     await page.setInputFiles('#file-input', velt);
     const selector = () => page.$eval('#mode-select', (s) => ({ disabled: s.disabled, value: s.value }));
     if (flags === 0) {
@@ -89,7 +92,7 @@ for (const { flags, mode, why } of modeCases) {
       await page.waitForSelector('body[data-state="ready"]');
     }
     const facts = await page.textContent('#file-facts');
-    for (const fact of ['128 × 128', '20 fps', `${WHEEL_FRAMES} and a closing record`, `${flags & 2 ? 12 : 8} bytes (${mode})`]) {
+    for (const fact of ['128 × 128', '20 fps', `${WHEEL_FRAMES} and a closing record`, `${flags & 2 ? 12 : 8} bytes (${mode})`, `Drawn by${drawnBy}`]) {
       assert.ok(facts.includes(fact), `facts "${facts}" lack "${fact}"`);
     }
 
