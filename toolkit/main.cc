@@ -23,7 +23,7 @@ const char kUsage[] =
     "  info FILE.velt            check a file and show its header and frame records\n"
     "  decode FILE.velt OUT      write the frames as RGBA PNG files (OUT has an X or\n"
     "                            a %d for the frame number)\n"
-    "  compare FILE.velt INPUT   PSNR of the decoded frames against their sources\n"
+    "  compare FILE.velt INPUT   PSNR and SSIM of the frames against their sources\n"
     "\n"
     "Options:\n"
     "  -h, --help                show this help; 'velt COMMAND --help' for a command\n"
