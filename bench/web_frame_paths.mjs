@@ -23,7 +23,7 @@ import { execFileSync } from 'node:child_process';
 import { readFileSync, readdirSync } from 'node:fs';
 import { loadavg } from 'node:os';
 
-import { launchChromium, openBlankPage } from '../tests/web/blank_page.mjs';
+import { launchChromium, openBlankPage } from '../tests/web/browser.mjs';
 
 const TICKS_PER_SECOND = Number(execFileSync('getconf', ['CLK_TCK'], { encoding: 'utf8' }));
 

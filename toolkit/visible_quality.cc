@@ -135,12 +135,16 @@ VisibleSsim visible_ssim(const uint8_t* decoded, const uint8_t* source, int widt
   for (int by = 0; by < down; ++by) {
     for (int bx = 0; bx < across; ++bx) {
       SsimBlockSums over_black{}, over_white{};
+      int64_t x[16], y[16];  // the block's lumas over black
+      size_t at[16];         // and where its pixels lie
       unsigned alpha_and = 255;  // 255 only when every alpha of both blocks is
-      for (size_t row = 0; row < 4; ++row) {
+      for (size_t row = 0, k = 0; row < 4; ++row) {
         const size_t first = ((size_t(by) * 4 + row) * size_t(width) + size_t(bx) * 4) * 4;
-        for (size_t i = first; i < first + 16; i += 4) {
-          const int64_t x = luma_over_black(decoded + i), y = luma_over_black(source + i);
-          add_block_sums(x, y, &over_black);
+        for (size_t i = first; i < first + 16; i += 4, ++k) {
+          at[k] = i;
+          x[k] = luma_over_black(decoded + i);
+          y[k] = luma_over_black(source + i);
+          add_block_sums(x[k], y[k], &over_black);
           alpha_and &= decoded[i + 3] & source[i + 3];
         }
       }
@@ -149,13 +153,9 @@ VisibleSsim visible_ssim(const uint8_t* decoded, const uint8_t* source, int widt
       if (opaque) {
         over_white = over_black;  // nothing shows through: both backgrounds look the same
       } else {
-        for (size_t row = 0; row < 4; ++row) {
-          const size_t first = ((size_t(by) * 4 + row) * size_t(width) + size_t(bx) * 4) * 4;
-          for (size_t i = first; i < first + 16; i += 4)
-            add_block_sums(luma_over_black(decoded + i) + white_showing(decoded[i + 3]),
-                           luma_over_black(source + i) + white_showing(source[i + 3]),
-                           &over_white);
-        }
+        for (size_t k = 0; k < 16; ++k)
+          add_block_sums(x[k] + white_showing(decoded[at[k] + 3]),
+                         y[k] + white_showing(source[at[k] + 3]), &over_white);
       }
       black[size_t(by) * size_t(across) + size_t(bx)] = over_black;
       white[size_t(by) * size_t(across) + size_t(bx)] = over_white;

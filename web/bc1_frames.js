@@ -19,12 +19,8 @@ export class Bc1Animation {
     if (animation.recordSize !== 8) {
       throw new RangeError(`${animation.mode} records are ${animation.recordSize} bytes: only 8-byte records are BC1 blocks`);
     }
-    this.animation = animation;
-    this.bytes = animation.bytes;
-    this.mode = animation.mode;
-    this.header = animation.header;
-    this.recordSize = animation.recordSize;
-    this.records = animation.records;
+    // the file as checked: bytes, mode, header, recordSize, records
+    Object.assign(this, animation);
   }
 
   get frameCount() {

@@ -1,6 +1,6 @@
-// What the page tests share: web/ served on a local port, one headless
-// Chromium for all the tests of a file, and the comparison of a canvas with
-// the frames `velt decode` writes.
+// What the page tests and the web benchmark share: headless Chromium, web/
+// served on a local port or routed to a blank page, and the comparison of a
+// canvas with the frames `velt decode` writes.
 //
 // The browser is Debian's chromium, or VELT_CHROMIUM.
 import { existsSync, readFileSync, statSync } from 'node:fs';
@@ -13,6 +13,44 @@ import { REPO } from './programs.mjs';
 
 const WEB_ROOT = join(REPO, 'web');
 const CHROMIUM = process.env.VELT_CHROMIUM || '/usr/bin/chromium';
+const BLANK_ORIGIN = 'http://velt.test';
+
+// Headless Chromium with extra command-line flags.
+export function launchChromium(flags = []) {
+  // root cannot use Chromium's own sandbox
+  const args = [...(process.getuid?.() === 0 ? ['--no-sandbox'] : []), ...flags];
+  return chromium.launch({ executablePath: CHROMIUM, headless: true, args });
+}
+
+// A page, in a context of its own, showing `body`, on a made-up origin whose
+// other paths are the .js files of web/, served from disk by the browser's
+// request routing: scripts on it import the player's modules by absolute path
+// ('/bc1_frames.js'). `initScript` runs before the page's own scripts.
+export async function openBlankPage(browser, { body = '', initScript = null } = {}) {
+  const context = await browser.newContext();
+  await context.route(`${BLANK_ORIGIN}/**`, (route) => {
+    const path = new URL(route.request().url()).pathname;
+    if (path === '/') return route.fulfill({ contentType: 'text/html', body: `<!doctype html><body>${body}</body>` });
+    const file = resolve(WEB_ROOT, `.${path}`);
+    if (!file.startsWith(WEB_ROOT + sep) || extname(file) !== '.js') return route.fulfill({ status: 404 });
+    return route.fulfill({ contentType: 'text/javascript', path: file });
+  });
+  if (initScript) await context.addInitScript(initScript);
+  const page = await context.newPage();
+  await page.goto(`${BLANK_ORIGIN}/`);
+  return page;
+}
+
+// An init script (page.addInitScript) after which the page's canvases give no
+// WebGL2 context, as in a browser without it.
+export function hideWebGl2() {
+  for (const kind of [HTMLCanvasElement, OffscreenCanvas]) {
+    const getContext = kind.prototype.getContext;
+    kind.prototype.getContext = function (type, ...rest) {
+      return type === 'webgl2' ? null : getContext.call(this, type, ...rest);
+    };
+  }
+}
 
 // Serves the web/ directory, and nothing outside it, on a free local port.
 function serveWebRoot() {
@@ -36,9 +74,7 @@ function serveWebRoot() {
 // from then on time moves only by page.clock.runFor.
 export async function startBrowser() {
   const server = await serveWebRoot();
-  // root cannot use Chromium's own sandbox
-  const args = process.getuid?.() === 0 ? ['--no-sandbox'] : [];
-  const browser = await chromium.launch({ executablePath: CHROMIUM, headless: true, args });
+  const browser = await launchChromium();
   return {
     rootUrl: `http://127.0.0.1:${server.address().port}/`,
     async newPage({ fakeClock = false } = {}) {

@@ -7,7 +7,7 @@ import { readFileSync, rmSync } from 'node:fs';
 import { join } from 'node:path';
 
 import { VeltAnimation, readLayout } from '../../web/velt_decoder.js';
-import { freezeClock, playerPixelsDiffer, readPlayerPixels, startBrowser } from './browser.mjs';
+import { freezeClock, hideWebGl2, playerPixelsDiffer, readPlayerPixels, startBrowser } from './browser.mjs';
 import { ENCODE_FLAGS, VELT, WHEEL_FRAMES, encodeWheel, makeWorkDir, notBuilt, veltDecode } from './programs.mjs';
 
 const skip = notBuilt(ENCODE_FLAGS, VELT);
@@ -51,16 +51,7 @@ after(async () => {
 // browser without it.
 async function openElementPage({ fakeClock = false, held = {}, withoutWebGl2 = false } = {}) {
   const { page, problems } = await browser.newPage({ fakeClock });
-  if (withoutWebGl2) {
-    await page.addInitScript(() => {
-      for (const kind of [HTMLCanvasElement, OffscreenCanvas]) {
-        const getContext = kind.prototype.getContext;
-        kind.prototype.getContext = function (type, ...rest) {
-          return type === 'webgl2' ? null : getContext.call(this, type, ...rest);
-        };
-      }
-    });
-  }
+  if (withoutWebGl2) await page.addInitScript(hideWebGl2);
   const requests = [];
   await page.route(`**${FILES_PATH}*`, async (route) => {
     const name = new URL(route.request().url()).pathname.slice(FILES_PATH.length);
