@@ -37,6 +37,7 @@ struct EncodingRun {
   Image previous;
   uint32_t first_width;  // frame 0's size, which every frame must have
   uint32_t first_height;
+  uint64_t first_hash;  // frame 0's picture, which the closing record must lead back to
   uint64_t payload_size;  // bytes written after a part's header, and their hash
   uint64_t payload_hash;
   int32_t result;
@@ -153,6 +154,17 @@ LoadResult load_frame(int32_t number) {
   return LOADED;
 }
 
+// The hash that chains parts and tells frame 0 read again from the frame 0
+// encoded first: the image's size, then its pixels.
+uint64_t image_hash(const Image& image) {
+  if (image.pixels == nullptr) return 0;
+  uint8_t size[8];
+  velt_part_put32(size, image.width);
+  velt_part_put32(size + 4, image.height);
+  uint64_t hash = velt_part_hash(VELT_PART_HASH_START, size, sizeof size);
+  return velt_part_hash(hash, image.pixels, uint64_t(image.width) * image.height * 4);
+}
+
 // Writes to the output; the bytes after the header count towards the part's
 // payload size and hash.
 void write_bytes(const void* bytes, size_t size) {
@@ -190,16 +202,6 @@ void encode_frame(bool first) {
     }
   }
   keep_as_previous();
-}
-
-// The hash that chains parts: the image's size, then its pixels.
-uint64_t image_hash(const Image& image) {
-  if (image.pixels == nullptr) return 0;
-  uint8_t size[8];
-  velt_part_put32(size, image.width);
-  velt_part_put32(size + 4, image.height);
-  uint64_t hash = velt_part_hash(VELT_PART_HASH_START, size, sizeof size);
-  return velt_part_hash(hash, image.pixels, uint64_t(image.width) * image.height * 4);
 }
 
 // True when run.current has frame 0's size; reports it otherwise.
@@ -276,6 +278,7 @@ bool load_first_frame() {
   }
   run.first_width = run.current.width;
   run.first_height = run.current.height;
+  run.first_hash = image_hash(run.current);
   set_header_size(run.header, run.current.width / 4, run.current.height / 4);
   return true;
 }
@@ -299,11 +302,19 @@ int32_t encode_frames(int32_t from, int32_t end) {
 
 // The closing record: frame 0 again, as the changes from the last frame.
 // Returns false when it could not be written.
+// Frame 0 is read again for it: a file replaced during the run would make
+// the loop jump to another picture, so it must be the frame 0 encoded first.
 bool write_closing_record() {
   if (ferror(run.out)) return false;
   if (load_frame(0) == LOADED && has_first_size(0, true)) {
-    encode_frame(false);
-    return true;
+    if (image_hash(run.current) == run.first_hash) {
+      encode_frame(false);
+      return true;
+    }
+    printf("Error!Frame 0 changed during the run: %s is not the picture encoded first.\n",
+           run.frame_path);
+    fail(VELT_ERR_FRAME_CHANGED, "read again for the closing record, it is another picture");
+    release(&run.current);
   }
   if (run.report.failing_frame < 0) run.report.failing_frame = 0;
   return false;
@@ -405,7 +416,7 @@ int32_t encode_part(const char* pattern, const char* output, int32_t flags, int3
 
   // frame 0 sets the size every frame must have, and the closing record
   if (!load_first_frame()) return abandon_output();
-  uint64_t frame0_hash = image_hash(run.current);
+  uint64_t frame0_hash = run.first_hash;
   uint8_t part[VELT_PART_HEADER_SIZE];
   memset(part, 0, sizeof part);
   fwrite(part, 1, sizeof part, run.out);  // in place of the header, written last

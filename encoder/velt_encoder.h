@@ -16,6 +16,7 @@ enum {
   VELT_ERR_DECODE_FRAME = 7,    // a later frame exists but does not decode
   VELT_ERR_TOO_MANY_FRAMES = 8, // frame 65535 exists: the header counts no more
   VELT_ERR_PART_RANGE = 9,      // encode_part was given no range of frames
+  VELT_ERR_FRAME_CHANGED = 10,  // frame 0 read again for the closing record is another picture
 };
 
 // What the last run did, for the host. A failure at a later frame (codes 2,
@@ -31,7 +32,8 @@ struct RunReport {
   // What went wrong, NUL-terminated, without the frame's path: the system's
   // or the decoder's text for codes 2 and 7 ("its path is too long" for a
   // path that does not fit), the frame's size "WxH" for codes 3 and 4,
-  // "WxH, but frame 0 is WxH" for code 5; empty otherwise.
+  // "WxH, but frame 0 is WxH" for code 5, what differs for code 10; empty
+  // otherwise.
   char reason[RUN_REASON_SIZE];
 };
 

@@ -30,6 +30,8 @@ std::string encoder_failure_message(const EncodingOutcome& outcome, const std::s
       return with_reason("failed to write " + output, outcome.output_error);
     case VELT_ERR_DECODE_FRAME:
       return with_reason("cannot decode frame " + frame, reason);
+    case VELT_ERR_FRAME_CHANGED:
+      return with_reason("frame " + frame + " changed during the run", reason);
     case VELT_ERR_TOO_MANY_FRAMES:
       return "too many frames: frame 65535 and later were not encoded";
     default:
