@@ -1,6 +1,7 @@
 // The encoding run: frame discovery, validation, the frame loop and the file
 // header, around the per-block work; and the encoding of one part of a run, a
 // range of frames whose records another process joins with the other parts.
+#include <errno.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -431,7 +432,14 @@ int32_t encode_part(const char* pattern, const char* output, int32_t flags, int3
     release(&run.current);
   } else {
     release(&run.current);
-    if (load_frame(first - 1) != LOADED || !has_first_size(first - 1, false)) {
+    LoadResult before = load_frame(first - 1);
+    // the part's frames follow it: without it there is nothing to encode
+    // them against, which is a failure, not the end of the frames
+    if (before == MISSING) {
+      printf("Error!Cannot read frame %s: it is missing.\n", run.frame_path);
+      fail(VELT_ERR_READ_FRAME, strerror(ENOENT));
+    }
+    if (before != LOADED || !has_first_size(first - 1, false)) {
       run.report.failing_frame = first - 1;
       return abandon_output();
     }

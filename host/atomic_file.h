@@ -1,7 +1,8 @@
-// An output file that appears whole or not at all: it is written under a
-// temporary name in its own directory and renamed over its path only when
-// committed. Until then an existing file of that name stays as it was, also
-// when the run fails, traps or is interrupted (SIGINT, SIGTERM, SIGHUP).
+// An output file that appears whole or not at all. It is written into an
+// unnamed file in the destination's directory and given its name only when
+// committed, so that however the process ends before then (a failure, a trap,
+// any signal, SIGKILL too) an existing file of that name stays as it was and
+// nothing is left beside it.
 #ifndef VELT_ATOMIC_FILE_H
 #define VELT_ATOMIC_FILE_H
 
@@ -10,37 +11,56 @@
 
 class AtomicFile {
  public:
+  // What becomes of an output that is not a regular file (a FIFO, a pipe, a
+  // device), which cannot be replaced.
+  enum class NonRegular {
+    // written as the run goes: for output written front to back
+    WRITE_IN_PLACE,
+    // built in an unnamed file and copied out on commit: for output that is
+    // sought back and rewritten, and so that a failed run sends nothing
+    COPY_ON_COMMIT,
+  };
+
   AtomicFile() = default;
   // Discards the file unless it was committed.
   ~AtomicFile();
   AtomicFile(const AtomicFile&) = delete;
   AtomicFile& operator=(const AtomicFile&) = delete;
 
-  // Prepares to write `path`. The temporary file is created exclusively with
-  // the permissions a plain create would give: an existing file's mode (and,
-  // where allowed, owner), else 0666 less the umask. A symbolic link is
-  // followed, so its target is what gets replaced. An existing directory is
-  // refused; any other existing file that is not a regular one (a device, a
-  // FIFO) is written in place, since there is nothing to keep. Returns false
-  // with `error` set to the system's reason, and errno to its number.
-  bool open(const std::string& path, std::string* error);
+  // Prepares to write `path`. Symbolic links are followed to the file they
+  // lead to, also when it does not exist yet, as a shell's redirection does:
+  // that file is what gets written, and the unnamed file is made beside it.
+  // It gets the permissions a plain create would give: an existing file's
+  // mode (and, where allowed, owner), else 0666 less the umask. An existing
+  // directory is refused; any other file that is not a regular one is
+  // handled as `non_regular` says. Returns false with `error` set to the
+  // system's reason, and errno to its number.
+  bool open(const std::string& path, std::string* error,
+            NonRegular non_regular = NonRegular::WRITE_IN_PLACE);
 
-  // The descriptor to write to, open for writing; -1 before open().
+  // The descriptor to write to; -1 before open(). Open for reading too,
+  // except when it is a device or FIFO written in place.
   int fd() const { return fd_; }
-  // True when the file is written in place rather than renamed.
+  // True when the output is written in place rather than made whole first.
   bool in_place() const { return in_place_; }
 
-  // Writes the file to disk, closes it and renames it into place. Returns
-  // false with `error` set (and the temporary file removed) on failure.
+  // Writes the file to disk and gives it its name (or copies it out to the
+  // file that is not a regular one), then closes it. Returns false with
+  // `error` set on failure; the path then keeps what it had.
   bool commit(std::string* error);
-  // Closes and removes the temporary file; the path keeps what it had.
+  // Closes and drops the file; the path keeps what it had.
   void discard();
 
  private:
-  std::string destination_;
-  std::string temporary_;
+  bool open_named_temporary(unsigned mode, std::string* error);
+  bool give_name(std::string* error);
+  bool copy_out(std::string* error);
+
+  std::string destination_;  // the path with its links followed
   int fd_ = -1;
+  int copy_to_ = -1;       // the file that is not a regular one, for COPY_ON_COMMIT
   bool in_place_ = false;
+  std::string temporary_;  // a named temporary file, where unnamed ones cannot be made
 };
 
 // Opens an unnamed read-write file beside `path` (in its directory, on the

@@ -48,7 +48,7 @@ FileGrants listed_frame_grants(const std::vector<std::string>& frames,
     ReadGrant grant;
     int64_t n = frame_number_of(kListedFramePattern, path);
     if (n >= 0 && n < count && (n == 0 || (n >= low && n < high)))
-      grant = {ReadGrant::GRANTED, frames[size_t(n)]};
+      grant = {ReadGrant::GRANTED, frames[size_t(n)], true};
     if (n == count) grant.kind = ReadGrant::MISSING;
     return grant;
   };
@@ -75,9 +75,11 @@ EncodingOutcome run_encoding_call(const EncodingRequest& request, EncodingConsol
   OutputGrant output;
   output.path = request.output;
   output.served_fd = request.output_fd;
+  output.non_regular = request.non_regular_output;
   // refused when the module opens it, which it does before any frame
-  output.refusal = request.frames ? listed_output_conflict(*request.frames, request.output)
-                                  : output_conflict(request.pattern, request.output);
+  if (request.frames) output.refusal = listed_output_conflict(*request.frames, request.output);
+  if (output.refusal.empty() && (!request.frames || *request.pattern != '\0'))
+    output.refusal = output_conflict(request.pattern, request.output);
   FileGrants grants = request.frames ? listed_frame_grants(*request.frames, request.part)
                                      : pattern_grants(request.pattern);
   grants.output = &output;

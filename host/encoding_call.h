@@ -11,12 +11,16 @@
 #include "wasm-rt.h"
 
 struct EncodingRequest {
-  const char* pattern;  // frame pattern, every 'X' standing for the frame number
-  const char* output;   // path of the VELT file
+  // Frame pattern, every 'X' standing for the frame number. With `frames`,
+  // the pattern they were listed from, whose other names the output may not
+  // take either, or "" when they come from elsewhere.
+  const char* pattern;
+  const char* output;  // path of the VELT file
   int32_t fps;
   int32_t flags;  // block mode in the two low bits
   // Frames of any names, in order, in place of the pattern's: the module then
-  // reads them under the names kListedFramePattern gives.
+  // reads them under the names kListedFramePattern gives. A listed frame
+  // that is gone when the module reads it is a failure, not the end.
   const std::vector<std::string>* frames = nullptr;
   // When set, the call encodes one part of the run (needs `frames`): the
   // records of frames [first, end), and the closing record when `closing`.
@@ -31,6 +35,10 @@ struct EncodingRequest {
   // keeps, rather than put in place of `output`; output_kept then tells that
   // the module finished it.
   int output_fd = -1;
+  // What becomes of an output that is not a regular file (a FIFO, a pipe).
+  // The module seeks back to write the header last, which such a file
+  // refuses; COPY_ON_COMMIT gives it the whole file once it is finished.
+  AtomicFile::NonRegular non_regular_output = AtomicFile::NonRegular::WRITE_IN_PLACE;
 };
 
 // The pattern the module is given for a list of frames: frame n is

@@ -126,7 +126,7 @@ FILE* open_output(OutputGrant* output, uint32_t flags, uint32_t* error) {
     return nullptr;
   }
   if (output->served_fd < 0 && output->file.fd() < 0 &&
-      !output->file.open(output->path, &output->error)) {
+      !output->file.open(output->path, &output->error, output->non_regular)) {
     *error = wasi_error(errno);
     return nullptr;
   }
@@ -154,7 +154,12 @@ FILE* open_granted(Z_a_instance_t* context, const char* name, uint32_t flags, ui
   uint32_t access = flags & OPEN_ACCESS_MASK;
   if (access == 0 && grants.readable) {
     ReadGrant grant = grants.readable(name);
-    if (grant.kind == ReadGrant::GRANTED) return open_regular_for_reading(grant.host_path.c_str(), error);
+    if (grant.kind == ReadGrant::GRANTED) {
+      FILE* stream = open_regular_for_reading(grant.host_path.c_str(), error);
+      if (!stream && grant.listed && (*error == WASI_ENOENT || *error == WASI_ENOTDIR))
+        *error = VELT_EGONE;
+      return stream;
+    }
     if (grant.kind == ReadGrant::MISSING) {
       *error = WASI_ENOENT;
       return nullptr;
@@ -246,7 +251,13 @@ u32 Z_aZ_b(Z_a_instance_t* context, u32 fd, u32 iovs, u32 iovs_len, u32 nwritten
     for (const IoVector& v : vectors) {
       size_t written = fwrite(memory->data + v.buffer, 1, v.length, stream);
       total += uint32_t(written);
-      if (written < v.length) break;
+      if (written < v.length) {
+        // the module learns only that the write fell short: the reason is
+        // kept for the host's message (the output is the one file it writes)
+        if (context->grants.output && context->grants.output->error.empty())
+          context->grants.output->error = std::strerror(errno);
+        break;
+      }
     }
   } else {
     // the console reports every byte as taken, whatever the stream did with it

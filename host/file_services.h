@@ -22,10 +22,14 @@ enum {
   WASI_EMFILE = 33,
   WASI_ENOENT = 44,
   WASI_ENOSPC = 51,
+  WASI_ENOTDIR = 54,
   WASI_ENOTTY = 59,
   // velt's own number, which WASI lacks: a path opened for reading that is
   // not a regular file (a FIFO, device, socket or directory)
   VELT_ENOTREG = 200,
+  // a frame the host listed that is no longer there: unlike a missing name,
+  // it does not end the frames
+  VELT_EGONE = 201,
 };
 
 // The WASI number of a host errno value; EIO for one WASI has no name for.
@@ -58,6 +62,8 @@ struct OutputGrant {
   std::string path;
   std::string refusal;  // why the module may not write it; "" when it may
   AtomicFile file;
+  // What `file` does with an output that is not a regular file.
+  AtomicFile::NonRegular non_regular = AtomicFile::NonRegular::WRITE_IN_PLACE;
   // When not -1, an open file (such as an unnamed one that a worker's part is
   // written into) to serve the path from instead of `file`; its owner keeps it.
   int served_fd = -1;
@@ -68,6 +74,9 @@ struct OutputGrant {
 struct ReadGrant {
   enum Kind { REFUSED, MISSING, GRANTED } kind = REFUSED;
   std::string host_path;  // the file to open, when GRANTED
+  // The host listed the file as a frame: should it be gone, the module hears
+  // VELT_EGONE rather than that no such file exists.
+  bool listed = false;
 };
 
 // The files an instance may open. Everything else is refused with EACCES

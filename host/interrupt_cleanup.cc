@@ -8,7 +8,9 @@ namespace {
 
 constexpr int MAX_ENTRIES = 8;
 constexpr size_t MAX_PATH_BYTES = 4096;  // with the NUL
-const int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
+// what another process, the terminal or the system sends to end a run
+const int kSignals[] = {SIGHUP,  SIGINT,  SIGQUIT,   SIGPIPE, SIGALRM, SIGTERM,
+                        SIGUSR1, SIGUSR2, SIGVTALRM, SIGPROF, SIGXCPU};
 
 // Plain storage the handler reads: it may only make async-signal-safe calls.
 // Entries change only while the signals are held.
@@ -25,7 +27,10 @@ void remove_and_exit(int signal_number) {
   _exit(128 + signal_number);
 }
 
-void install_handlers() {
+}  // namespace
+
+void end_cleanly_on_signals() {
+  InterruptsHeld held;
   if (handlers_installed) return;
   handlers_installed = true;
   for (int s : kSignals) {
@@ -41,8 +46,6 @@ void install_handlers() {
   }
 }
 
-}  // namespace
-
 InterruptsHeld::InterruptsHeld() {
   sigset_t held;
   sigemptyset(&held);
@@ -55,8 +58,8 @@ InterruptsHeld::~InterruptsHeld() { sigprocmask(SIG_SETMASK, &previous_, nullptr
 bool remove_on_interrupt(const char* path) {
   size_t length = std::strlen(path);
   if (length >= MAX_PATH_BYTES) return false;
+  end_cleanly_on_signals();
   InterruptsHeld held;
-  install_handlers();
   for (Entry& e : entries) {
     if (e.used) continue;
     std::memcpy(e.path, path, length + 1);

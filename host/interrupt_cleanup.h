@@ -1,14 +1,20 @@
-// Files that must not outlive an interrupted run: SIGINT,
-// SIGTERM or SIGHUP removes every registered path, then ends the process with
-// status 128 + the signal's number.
+// Files that must not outlive a run ended by a signal: each signal whose
+// default would end the process (SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGALRM,
+// SIGUSR1, ...) removes every registered path, then ends the process with
+// status 128 + the signal's number. SIGKILL cannot be caught: what must not
+// outlive it has no name until it is complete (atomic_file.h).
 #ifndef VELT_INTERRUPT_CLEANUP_H
 #define VELT_INTERRUPT_CLEANUP_H
 
 #include <csignal>
 
-// Registers `path` for removal should a signal end the run. The handler is installed on first use for each signal
-// the process does not ignore. Returns false when the table is full or the
-// path too long; nothing is registered then.
+// Installs the handler, once, for each of those signals that the process
+// does not ignore (nohup, a background job); later calls do nothing.
+void end_cleanly_on_signals();
+
+// Registers `path` for removal should a signal end the run, installing the
+// handler first. Returns false when the table is full or the path too long;
+// nothing is registered then.
 bool remove_on_interrupt(const char* path);
 // Takes `path` off the table; it is no longer removed by a signal.
 void keep_on_interrupt(const char* path);
@@ -18,7 +24,7 @@ void keep_on_interrupt(const char* path);
 // their default action back, so that an interrupt simply ends the child.
 void leave_interrupt_cleanup_to_parent();
 
-// Holds SIGINT, SIGTERM and SIGHUP back for its lifetime, so that a step such
+// Holds those signals back for its lifetime, so that a step such
 // as renaming a finished file into place and taking its temporary name off
 // the table happens whole. A held signal is handled when the guard goes.
 class InterruptsHeld {

@@ -42,6 +42,7 @@ const ErrorText kTexts[] = {
     {ETXTBSY, "Text file busy"},
     {ENOTCAPABLE, "Capabilities insufficient"},
     {ENOTREG, "not a regular file"},
+    {EGONE, "gone since the frames were listed"},
 };
 
 }  // namespace

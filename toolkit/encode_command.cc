@@ -186,12 +186,12 @@ int run_encode_command(const std::vector<std::string>& args) {
   std::string error;
   if (!resolve_frame_input(input, &frames, &error)) return report_failure(error);
 
-  // frames of other names reach the module as a list that the host maps
-  // names of its own pattern onto; so do the frames of a part
-  const bool listed = frames.kind != FrameInputKind::X_PATTERN || part_count > 0;
+  // the frames reach the module as the list just made, which the host maps
+  // names of its own pattern onto: a frame deleted from it during the run is
+  // a failure, whatever the input's form and the number of jobs
+  const std::string x_pattern = frames.kind == FrameInputKind::X_PATTERN ? input : "";
   auto frame_path = [&](int32_t n) {
-    if (size_t(n) < frames.frames.size()) return frames.frames[size_t(n)];
-    return frames.kind == FrameInputKind::X_PATTERN ? expand_x_pattern(input, n) : "?";
+    return size_t(n) < frames.frames.size() ? frames.frames[size_t(n)] : "?";
   };
   bool show_progress = !parsed.has("quiet") && isatty(STDERR_FILENO) == 1;
 
@@ -199,7 +199,7 @@ int run_encode_command(const std::vector<std::string>& args) {
     ProgressBar bar(stderr, static_cast<int>(frames.frames.size()), show_progress);
     int started = 0;
     ParallelRequest request{&frames.frames,
-                            frames.kind == FrameInputKind::X_PATTERN ? input : "",
+                            x_pattern,
                             output,
                             static_cast<int32_t>(fps),
                             static_cast<int32_t>(mode), static_cast<int>(jobs),
@@ -213,8 +213,7 @@ int run_encode_command(const std::vector<std::string>& args) {
   }
   std::vector<std::string> module_paths;
   for (size_t i = 0; i < frames.frames.size(); ++i)
-    module_paths.push_back(listed ? expand_x_pattern(kListedFramePattern, int64_t(i))
-                                  : frames.frames[i]);
+    module_paths.push_back(expand_x_pattern(kListedFramePattern, int64_t(i)));
 
   ProgressBar bar(stderr, static_cast<int>(frames.frames.size()), show_progress);
   FrameProgress progress(module_paths, &bar);
@@ -223,9 +222,10 @@ int run_encode_command(const std::vector<std::string>& args) {
   hooks.console = [](int, const uint8_t*, size_t) {};  // the outcome says what went wrong
 
   EncodingConsole silent;
-  EncodingRequest request{input.c_str(), output.c_str(), static_cast<int32_t>(fps),
+  EncodingRequest request{x_pattern.c_str(), output.c_str(), static_cast<int32_t>(fps),
                           static_cast<int32_t>(mode)};
-  if (listed) request.frames = &frames.frames;
+  request.frames = &frames.frames;
+  request.non_regular_output = AtomicFile::NonRegular::COPY_ON_COMMIT;
   PartSplit split{};
   EncodingRequest::PartRange range{};
   if (part_count > 0) {

@@ -231,6 +231,21 @@ bool resolve_frame_input(const std::string& input, FrameInput* resolved, std::st
   if (!consecutive_frames(input, 0, max_frames, path_of, &resolved->frames, error)) return false;
   if (resolved->frames.empty()) {
     *error = path_of(0) + ": no such frame file";
+    // a directory made by mktemp can hold an X, which is read as the number too
+    size_t slash = input.rfind('/');
+    if (slash != std::string::npos && input.find('X') < slash) {
+      *error += " (every upper-case X in " + input +
+                " stands for the frame number, also those of its directory";
+      std::string name = input.substr(slash + 1);
+      size_t x = name.find('X');
+      if (x != std::string::npos && name.find('X', x + 1) == std::string::npos) {
+        std::string directory;
+        for (char c : input.substr(0, slash + 1)) directory += c == '%' ? "%%" : std::string(1, c);
+        *error += "; " + directory + name.replace(x, 1, "%d") +
+                  " names the frame number with %d and takes the directory as it is";
+      }
+      *error += ")";
+    }
     return false;
   }
   return true;

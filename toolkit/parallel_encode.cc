@@ -76,7 +76,8 @@ void copy_text(char* into, size_t size, const std::string& text) {
   hooks.console = [](int, const uint8_t*, size_t) {};
 
   EncodingRequest::PartRange range{split.first, split.end, split.closing};
-  EncodingRequest call{kListedFramePattern, request.output.c_str(), request.fps, request.flags};
+  // the parent has checked the output against the frames
+  EncodingRequest call{"", request.output.c_str(), request.fps, request.flags};
   call.frames = request.frames;
   call.part = &range;
   call.output_fd = worker.part_fd;
@@ -159,7 +160,8 @@ EncodingOutcome encode_in_workers(const ParallelRequest& request, std::string* f
                              ? listed_output_conflict(frames, request.output)
                              : output_conflict(request.x_pattern, request.output);
   AtomicFile out;
-  if (outcome.output_error.empty()) out.open(request.output, &outcome.output_error);
+  if (outcome.output_error.empty())
+    out.open(request.output, &outcome.output_error, AtomicFile::NonRegular::COPY_ON_COMMIT);
   if (!outcome.output_error.empty()) {
     outcome.result = VELT_ERR_OPEN_OUTPUT;
     outcome.report.failing_frame = -1;

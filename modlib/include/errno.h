@@ -41,6 +41,8 @@ extern int errno;
 /* velt's own number, which WASI lacks: the host opens only regular files for
    reading, and refuses devices, FIFOs, sockets and directories with it */
 #define ENOTREG 200
+/* and a frame the host listed that is gone: not the end of the frames */
+#define EGONE 201
 
 #ifdef __cplusplus
 }

@@ -1,7 +1,9 @@
 #include "e2e_support.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <ftw.h>
+#include <limits.h>
 #include <poll.h>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -9,12 +11,15 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iterator>
 #include <sstream>
+#include <thread>
 
 extern "C" {
 #include "lodepng.h"
@@ -112,6 +117,37 @@ bool file_exists(const std::string& path) {
   return stat(path.c_str(), &st) == 0;
 }
 
+bool holds_unnamed_file_in(pid_t pid, const std::string& dir) {
+  char real[PATH_MAX];
+  if (realpath(dir.c_str(), real) == nullptr) return false;
+  // the kernel shows such a file as "DIR/#INODE (deleted)"
+  const std::string prefix = std::string(real) + "/#", suffix = " (deleted)";
+  const std::string fds = "/proc/" + std::to_string(pid) + "/fd";
+  bool found = false;
+  if (DIR* d = opendir(fds.c_str())) {
+    while (const dirent* e = readdir(d)) {
+      char target[PATH_MAX];
+      ssize_t n = readlink((fds + "/" + e->d_name).c_str(), target, sizeof target - 1);
+      if (n <= 0) continue;
+      std::string t(target, size_t(n));
+      if (t.compare(0, prefix.size(), prefix) == 0 && t.size() > suffix.size() &&
+          t.compare(t.size() - suffix.size(), suffix.size(), suffix) == 0)
+        found = true;
+    }
+    closedir(d);
+  }
+  return found;
+}
+
+bool wait_for_unnamed_file(pid_t pid, const std::string& dir, int seconds) {
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+  while (!holds_unnamed_file_in(pid, dir)) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  return true;
+}
+
 RunResult run_program(const std::string& program, const std::vector<std::string>& args) {
   RunResult result;
   int out_pipe[2], err_pipe[2];
@@ -132,8 +168,19 @@ RunResult run_program(const std::string& program, const std::vector<std::string>
   for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
 
+  // the signals that end a run at their default action, whatever the test
+  // runner ignores, so that a test that sends one sees what a user would
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  sigset_t defaults;
+  sigemptyset(&defaults);
+  for (int s : {SIGHUP, SIGINT, SIGQUIT, SIGPIPE, SIGALRM, SIGTERM, SIGUSR1, SIGUSR2})
+    sigaddset(&defaults, s);
+  posix_spawnattr_setsigdefault(&attributes, &defaults);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
   pid_t pid;
-  int rc = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
+  int rc = posix_spawn(&pid, program.c_str(), &actions, &attributes, argv.data(), environ);
+  posix_spawnattr_destroy(&attributes);
   posix_spawn_file_actions_destroy(&actions);
   close(out_pipe[1]);
   close(err_pipe[1]);

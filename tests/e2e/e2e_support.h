@@ -3,6 +3,8 @@
 #ifndef VELT_E2E_SUPPORT_H
 #define VELT_E2E_SUPPORT_H
 
+#include <sys/types.h>
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -67,6 +69,11 @@ void write_file(const std::string& path, const Bytes& bytes);
 // The file's bytes; empty when it cannot be read.
 Bytes read_file(const std::string& path);
 bool file_exists(const std::string& path);
+// True when process `pid` holds an unnamed file (one made without a name to
+// leave behind) open in `dir`: the sign that a run has begun its output.
+bool holds_unnamed_file_in(pid_t pid, const std::string& dir);
+// Waits up to `seconds` for that; false when it never happened.
+bool wait_for_unnamed_file(pid_t pid, const std::string& dir, int seconds = 30);
 
 struct RunResult {
   int exit_status = -1;  // -1 when the child ended by a signal

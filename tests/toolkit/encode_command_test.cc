@@ -5,9 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstring>
-#include <thread>
 
 #include "e2e_support.h"
 #include "velt_program.h"
@@ -148,8 +146,9 @@ TEST(EncodeCommand, TakesADirectoryInNaturalOrder) {
   EXPECT_TRUE(e2e::same_bytes(read_file(out.file("out.velt")), expected));
 }
 
-// The output is written beside its path under a temporary name: only the
-// finished file is ever seen there, and a run that keeps none leaves the old one.
+// The output is written beside its path with no name until it is finished:
+// only the finished file is ever seen there, and a run that keeps none leaves
+// the old one.
 TEST(EncodeCommand, LeavesOnlyTheFinishedFileBehind) {
   TempDir frames, out;
   e2e::write_png(frames.file("a.png"), Image(4, 4, e2e::kRed));
@@ -182,18 +181,13 @@ TEST(EncodeCommand, InterruptedRunKeepsTheOldOutput) {
             "opaque12", static_cast<char*>(nullptr));
       _exit(127);
     }
-    // wait for the temporary file beside the output, then stop the run
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    bool started = false;
-    while (!started && std::chrono::steady_clock::now() < deadline) {
-      started = list_directory(out.path()).size() == 2;
-      if (!started) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
+    // wait for the unnamed file beside the output, then stop the run
+    bool started = e2e::wait_for_unnamed_file(pid, out.path(), 20);
     kill(pid, signal_number);
     int status = 0;
     waitpid(pid, &status, 0);
     ASSERT_TRUE(started) << "the run never began its file";
-    ASSERT_TRUE(WIFEXITED(status)) << "the temporary file is removed, then the run exits";
+    ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
     EXPECT_EQ(WEXITSTATUS(status), 128 + signal_number) << "the run ended before it was stopped";
     EXPECT_EQ(list_directory(out.path()), std::vector<std::string>{"o.velt"});
     EXPECT_EQ(read_file(output), old);

@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <optional>
 
 namespace toolkit_test {
 
@@ -15,18 +16,41 @@ e2e::RunResult run_velt(const std::vector<std::string>& args) {
   return e2e::run_program(VELT_PATH, args);
 }
 
-e2e::RunResult run_velt_with_tmpdir(const std::vector<std::string>& args,
-                                    const std::string& tmpdir) {
-  const char* old = std::getenv("TMPDIR");
-  std::string saved = old ? old : "";
-  setenv("TMPDIR", tmpdir.c_str(), 1);
+e2e::RunResult run_velt_with_environment(
+    const std::vector<std::string>& args,
+    const std::vector<std::pair<std::string, std::string>>& variables) {
+  // only the child runs while the variables are set here
+  std::vector<std::pair<std::string, std::optional<std::string>>> saved;
+  for (const auto& [name, value] : variables) {
+    const char* old = std::getenv(name.c_str());
+    saved.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
+    setenv(name.c_str(), value.c_str(), 1);
+  }
   e2e::RunResult result = run_velt(args);
-  if (old) {
-    setenv("TMPDIR", saved.c_str(), 1);
-  } else {
-    unsetenv("TMPDIR");
+  for (const auto& [name, old] : saved) {
+    if (old) {
+      setenv(name.c_str(), old->c_str(), 1);
+    } else {
+      unsetenv(name.c_str());
+    }
   }
   return result;
+}
+
+e2e::RunResult run_velt_with_tmpdir(const std::vector<std::string>& args,
+                                    const std::string& tmpdir) {
+  return run_velt_with_environment(args, {{"TMPDIR", tmpdir}});
+}
+
+e2e::RunResult run_velt_with_open_hook(const std::vector<std::string>& args, const OpenHook& hook) {
+  const char* asan = std::getenv("ASAN_OPTIONS");
+  // a sanitizer build wants its runtime first; the hook comes before it
+  std::string asan_options = std::string(asan ? asan : "") + ":verify_asan_link_order=0";
+  return run_velt_with_environment(args, {{"LD_PRELOAD", VELT_OPEN_HOOK_PATH},
+                                          {"ASAN_OPTIONS", asan_options},
+                                          {"VELT_TEST_ON_OPEN", hook.path},
+                                          {"VELT_TEST_OPEN_ACTION", hook.action},
+                                          {"VELT_TEST_OPEN_NTH", std::to_string(hook.nth)}});
 }
 
 e2e::RunResult run_velt_with_file_size_limit(const std::vector<std::string>& args, size_t bytes) {

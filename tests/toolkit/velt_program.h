@@ -4,6 +4,7 @@
 #define VELT_TESTS_TOOLKIT_VELT_PROGRAM_H
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "e2e_support.h"
@@ -12,9 +13,23 @@ namespace toolkit_test {
 
 // velt with `args`, standard output and error captured apart.
 e2e::RunResult run_velt(const std::vector<std::string>& args);
+// The same with variables set in the child's environment alone.
+e2e::RunResult run_velt_with_environment(
+    const std::vector<std::string>& args,
+    const std::vector<std::pair<std::string, std::string>>& variables);
 // The same with TMPDIR set to `tmpdir` for the child alone.
 e2e::RunResult run_velt_with_tmpdir(const std::vector<std::string>& args,
                                     const std::string& tmpdir);
+
+// What the open hook (tests/e2e/open_hook.c) does in a child: `action`
+// right after its `nth` open of `path` ("O_TMPFILE": of any unnamed file).
+struct OpenHook {
+  std::string path;
+  std::string action;  // "signal:N", "signal-parent:N", "unlink:P", "rename:FROM:TO"
+  int nth = 1;
+};
+// velt with the hook loaded into it and its workers.
+e2e::RunResult run_velt_with_open_hook(const std::vector<std::string>& args, const OpenHook& hook);
 // The same with the size a file may grow to (RLIMIT_FSIZE) set to `bytes`
 // for the child alone.
 e2e::RunResult run_velt_with_file_size_limit(const std::vector<std::string>& args, size_t bytes);
