@@ -249,6 +249,8 @@ TEST(EncodeCommand, FailuresAreOneLineOnStandardError) {
   e2e::write_png(dir.file("b_0.png"), Image(6, 8, e2e::kRed));
   e2e::write_png(dir.file("c_0.png"), Image(8, 8, e2e::kRed));
   mkdir(dir.file("c_1.png").c_str(), 0700);
+  mkdir(dir.file("tmp.aXb").c_str(), 0700);
+  e2e::write_png(dir.file("tmp.aXb/f_0.png"), Image(8, 8, e2e::kRed));
   std::string out = dir.file("o.velt");
   struct Case {
     std::vector<std::string> args;
@@ -259,6 +261,14 @@ TEST(EncodeCommand, FailuresAreOneLineOnStandardError) {
       {{"encode", dir.file("none_X.png"), out},
        1,
        "velt: " + dir.file("none_0.png") + ": no such frame file\n"},
+      // a directory made by mktemp may hold an X: the hint says how to keep it
+      {{"encode", dir.file("tmp.aXb/f_X.png"), out},
+       1,
+       "velt: " + dir.file("tmp.a0b/f_0.png") + ": no such frame file (every upper-case X in " +
+           dir.file("tmp.aXb/f_X.png") +
+           " stands for the frame number, also those of its directory; " +
+           dir.file("tmp.aXb/f_%d.png") +
+           " names the frame number with %d and takes the directory as it is)\n"},
       {{"encode", dir.file("a_X.png"), out, "--mode", "bc1"},
        2,
        "velt: encode: unknown mode 'bc1': use opaque, alpha, opaque12 or alpha12 (see 'velt encode "
