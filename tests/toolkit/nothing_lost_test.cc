@@ -68,13 +68,15 @@ TEST(NothingLost, FramesThatChangeOrVanishDuringARun) {
   e2e::write_png(spare.file("other.png"), Image(8, 8, e2e::kBlue));
   struct Case {
     const char* what;
-    int opened;  // the frame whose open sets it off
+    int opened;  // the frame whose open sets it off; -1: the output's, before any frame
     bool replace_frame_0;  // else: delete frame `failing`
     int failing;
     std::string message;  // after "velt: encode: ", with %s for the frame's path
     int kept;  // frames a whole run keeps before the failing one; -1: the old output stays
   };
   const Case cases[] = {
+      {"frame 0 deleted before it is read", -1, false, 0,
+       "cannot read frame %s: gone since the frames were listed", -1},
       {"frame 0 replaced before it is read again for the closing record", 3, true, 0,
        "frame %s changed during the run: read again for the closing record, it is another picture",
        -1},
@@ -96,7 +98,7 @@ TEST(NothingLost, FramesThatChangeOrVanishDuringARun) {
       e2e::write_file(output, kOld);
       SCOPED_TRACE(std::string(c.what) + ": " + with({"encode", dir.path(), output}, way));
 
-      OpenHook hook{frame(c.opened), c.replace_frame_0
+      OpenHook hook{c.opened < 0 ? "O_TMPFILE" : frame(c.opened), c.replace_frame_0
                                          ? "rename:" + spare.file("frame0.png") + ":" + frame(0)
                                          : "unlink:" + frame(c.failing)};
       std::vector<std::string> args = {"encode", dir.path(), output};
