@@ -49,11 +49,6 @@ const Way kWays[] = {
        run_to_success(run, VELT_ENCODE_PATH, {pattern, dir.file("out.velt"), "20"});
        return file_text(dir.file("out.velt"));
      }},
-    {"velt-encode-flags, 12-byte alpha records",
-     [](const Launcher& run, const std::string& pattern, const TempDir& dir) {
-       run_to_success(run, VELT_ENCODE_FLAGS_PATH, {pattern, dir.file("out.velt"), "20", "3"});
-       return file_text(dir.file("out.velt"));
-     }},
     {"velt encode --jobs 1",
      [](const Launcher& run, const std::string& pattern, const TempDir& dir) {
        run_to_success(run, VELT_PATH, {"encode", pattern, dir.file("out.velt"), "--jobs", "1",
