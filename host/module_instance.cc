@@ -104,10 +104,10 @@ void velt_runtime_init() {
 
 bool guard_page_reservation_available() {
   // as the runtime asks for it: inaccessible, so nothing is committed
-  void* area = mmap(nullptr, RUNTIME_MEMORY_RESERVATION, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS,
-                    -1, 0);
+  const uint64_t size = RUNTIME_MEMORY_RESERVATION + HOST_ADDRESS_SPACE_HEADROOM;
+  void* area = mmap(nullptr, size, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (area == MAP_FAILED) return false;
-  munmap(area, RUNTIME_MEMORY_RESERVATION);
+  munmap(area, size);
   return true;
 }
 
