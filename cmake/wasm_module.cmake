@@ -12,6 +12,12 @@
 # turns that fault into a trap. memory.fill and memory.copy keep their explicit
 # range checks. The call depth is still counted (500 nested calls), not left to
 # a fault on the native stack.
+#
+# CHECKED_TWIN also translates the same .wasm a second time, as the module
+# <module name>checked in the library <name>_checked_module, compiled with an
+# explicit check before every access: for processes that cannot reserve 8 GiB
+# of address space (host/module_host.h chooses). Its memory is the host's
+# own (host/bounded_memory.h): mapped only as far as the module uses it.
 
 find_program(WASM_CLANG NAMES clang clang-14 REQUIRED)
 find_program(WASM2C wasm2c REQUIRED)
@@ -25,11 +31,49 @@ set(WASM_LINK_FLAGS -nostdlib -Wl,--no-entry
 # which no instruction changes, and the encoder never makes a NaN, so neither
 # can change a result; the differential and byte-identical end-to-end tests
 # check it.
-set(WASM_TRANSLATED_FLAGS -DWASM_RT_MEMCHECK_SIGNAL_HANDLER=1
-    -DWASM_RT_USE_STACK_DEPTH_COUNT=1 -fno-optimize-sibling-calls)
+set(WASM_TRANSLATED_FLAGS -DWASM_RT_USE_STACK_DEPTH_COUNT=1 -fno-optimize-sibling-calls)
+
+# Translates `wasm` as the module `module` into the static library `target`,
+# compiled with bounds checks by guard pages, or explicit ones when CHECKED.
+function(translate_wasm_module target wasm module)
+  cmake_parse_arguments(T "CHECKED" "" "" ${ARGN})
+  get_filename_component(stem ${wasm} NAME_WE)
+  set(gen_dir ${CMAKE_CURRENT_BINARY_DIR}/wasm2c/${module})
+  file(MAKE_DIRECTORY ${gen_dir})
+  add_custom_command(
+    OUTPUT ${gen_dir}/${module}.c ${gen_dir}/${module}.h
+    COMMAND ${WASM2C} ${wasm} -n ${module} -o ${gen_dir}/${module}.c
+    DEPENDS ${wasm}
+    COMMENT "wasm2c ${stem}.wasm as ${module}"
+    VERBATIM)
+
+  add_library(${target} STATIC ${gen_dir}/${module}.c)
+  target_include_directories(${target} PUBLIC ${gen_dir})
+  # the translated code is machine-made and carries its own checks: a debug
+  # build still optimises it, so that whole encodes under the sanitizers stay
+  # quick enough to run by the hundred
+  target_compile_options(${target} PRIVATE ${WASM_TRANSLATED_FLAGS} -w $<$<CONFIG:Debug>:-O1>)
+  # what the host sees of the runtime, whichever way a translation checks its
+  # bounds: wasm-rt.h's structures do not depend on it
+  target_compile_definitions(${target} INTERFACE
+    WASM_RT_MEMCHECK_SIGNAL_HANDLER=1 WASM_RT_USE_STACK_DEPTH_COUNT=1)
+  target_link_libraries(${target} PUBLIC wasm-rt-impl)
+  if(T_CHECKED)
+    # an explicit check before each access; the memory is mapped by the host's
+    # functions, never by the packaged runtime's, which reserve 8 GiB
+    target_compile_definitions(${target} PRIVATE WASM_RT_MEMCHECK_SIGNAL_HANDLER=0
+      wasm_rt_allocate_memory=velt_bounded_allocate_memory
+      wasm_rt_grow_memory=velt_bounded_grow_memory
+      wasm_rt_free_memory=velt_bounded_free_memory)
+    target_link_libraries(${target} PUBLIC velt_bounded_memory)
+  else()
+    target_compile_definitions(${target} PRIVATE WASM_RT_MEMCHECK_SIGNAL_HANDLER=1)
+  endif()
+  set_target_properties(${target} PROPERTIES WASM_FILE ${wasm})
+endfunction()
 
 function(add_wasm_module name)
-  cmake_parse_arguments(W "" "MODULE_NAME" "SOURCES;INCLUDES;DEFINES" ${ARGN})
+  cmake_parse_arguments(W "CHECKED_TWIN" "MODULE_NAME" "SOURCES;INCLUDES;DEFINES" ${ARGN})
   set(module ${name})
   if(W_MODULE_NAME)
     set(module ${W_MODULE_NAME})
@@ -80,23 +124,8 @@ function(add_wasm_module name)
     COMMENT "wasm-ld ${name}.wasm"
     VERBATIM)
 
-  set(gen_dir ${CMAKE_CURRENT_BINARY_DIR}/wasm2c/${name})
-  file(MAKE_DIRECTORY ${gen_dir})
-  add_custom_command(
-    OUTPUT ${gen_dir}/${module}.c ${gen_dir}/${module}.h
-    COMMAND ${WASM2C} ${wasm} -n ${module} -o ${gen_dir}/${module}.c
-    DEPENDS ${wasm}
-    COMMENT "wasm2c ${name}.wasm"
-    VERBATIM)
-
-  add_library(${name}_module STATIC ${gen_dir}/${module}.c)
-  target_include_directories(${name}_module PUBLIC ${gen_dir})
-  # the translated code is machine-made and carries its own checks: a debug
-  # build still optimises it, so that whole encodes under the sanitizers stay
-  # quick enough to run by the hundred
-  target_compile_options(${name}_module PRIVATE ${WASM_TRANSLATED_FLAGS} -w $<$<CONFIG:Debug>:-O1>)
-  target_compile_definitions(${name}_module PUBLIC
-    WASM_RT_MEMCHECK_SIGNAL_HANDLER=1 WASM_RT_USE_STACK_DEPTH_COUNT=1)
-  target_link_libraries(${name}_module PUBLIC wasm-rt-impl)
-  set_target_properties(${name}_module PROPERTIES WASM_FILE ${wasm})
+  translate_wasm_module(${name}_module ${wasm} ${module})
+  if(W_CHECKED_TWIN)
+    translate_wasm_module(${name}_checked_module ${wasm} ${module}checked CHECKED)
+  endif()
 endfunction()

@@ -7,7 +7,8 @@
 
 namespace {
 
-// Exit status when the module cannot hold the two path strings.
+// Exit status when the module has no memory: none could be mapped for it, or
+// it cannot hold the two path strings.
 constexpr int EXIT_NO_MODULE_MEMORY = 9;
 
 // velt-encode's console: a line before each step, the memory size and the
@@ -30,6 +31,9 @@ class BannerConsole : public EncodingConsole {
     }
   }
   void out_of_module_memory() override { std::puts("Error!Out of module memory."); }
+  void memory_refused(const std::string& reason) override {
+    std::printf("Error!Out of module memory: the module %s.\n", reason.c_str());
+  }
   void output_not_kept(const std::string& output, const std::string&) override {
     std::printf("Error!Failed to write %s.\n", output.c_str());
   }

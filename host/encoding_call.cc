@@ -8,10 +8,11 @@
 #include "module_host.h"
 #include "output_check.h"
 #include "velt_encoder.h"
+#include "veltchecked.h"
 
 namespace {
 
-VELT_LIBRARY_MODULE(EncoderModule, velt);
+VELT_LIBRARY_MODULE_PAIR(EncoderModule, velt);
 
 // The report's layout in module memory: four 32-bit words, then the reason.
 constexpr uint32_t REPORT_WORDS = 4;
@@ -19,8 +20,8 @@ static_assert(sizeof(RunReport) == REPORT_WORDS * 4 + RUN_REASON_SIZE, "the modu
 
 // The module's report of the run it just made, checked to lie in its memory;
 // a reason without its NUL inside the report is cut there.
-bool read_run_report(ModuleHost<EncoderModule>& module, ModuleRunReport* report) {
-  uint32_t offset = Z_veltZ_q(module.instance());
+bool read_run_report(PairedModuleHost<EncoderModule>& module, ModuleRunReport* report) {
+  uint32_t offset = module.invoke(VELT_EXPORT(velt, q));
   if (offset == 0 || !module.in_memory(offset, REPORT_WORDS * 4 + RUN_REASON_SIZE)) return false;
   const uint8_t* at = module.memory()->data + offset;
   int32_t words[REPORT_WORDS];
@@ -89,9 +90,15 @@ EncodingOutcome run_encoding_call(const EncodingRequest& request, EncodingConsol
   {
     console.instantiating();
     console.initialising();
-    ModuleHost<EncoderModule> module(std::move(grants), std::move(hooks));
+    PairedModuleHost<EncoderModule> module(std::move(grants), std::move(hooks));
     outcome.trap = module.start_trap();
-    if (outcome.trap == WASM_RT_TRAP_NONE) {
+    if (!module.unavailable().empty()) {
+      // no memory at all: the module's lack of memory, not a fault of its own
+      outcome.trap = WASM_RT_TRAP_NONE;
+      outcome.out_of_module_memory = true;
+      outcome.memory_refusal = module.unavailable();
+      console.memory_refused(outcome.memory_refusal);
+    } else if (outcome.trap == WASM_RT_TRAP_NONE) {
       console.initialised(*module.memory());
       uint32_t pattern_at = module.copy_in(pattern, uint32_t(std::strlen(pattern) + 1), &outcome.trap);
       uint32_t output_at = 0;
@@ -105,13 +112,13 @@ EncodingOutcome run_encoding_call(const EncodingRequest& request, EncodingConsol
         console.calling();
         outcome.trap = module.call([&] {
           if (const EncodingRequest::PartRange* part = request.part) {
-            outcome.result = Z_veltZ_r(module.instance(), pattern_at, output_at,
-                                       uint32_t(request.flags), uint32_t(request.fps),
-                                       uint32_t(part->first), uint32_t(part->end),
-                                       part->closing ? 1u : 0u);
+            outcome.result = module.invoke(VELT_EXPORT(velt, r), pattern_at, output_at,
+                                           uint32_t(request.flags), uint32_t(request.fps),
+                                           uint32_t(part->first), uint32_t(part->end),
+                                           part->closing ? 1u : 0u);
           } else {
-            outcome.result = Z_veltZ_m(module.instance(), pattern_at, output_at,
-                                       uint32_t(request.flags), uint32_t(request.fps));
+            outcome.result = module.invoke(VELT_EXPORT(velt, m), pattern_at, output_at,
+                                           uint32_t(request.flags), uint32_t(request.fps));
           }
           has_report = read_run_report(module, &outcome.report);
         });

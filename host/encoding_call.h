@@ -64,6 +64,9 @@ class EncodingConsole {
   virtual void returned(uint32_t /*result*/) {}
   // The module could not hold the two path strings; the entry was not called.
   virtual void out_of_module_memory() {}
+  // The module's memory could not be mapped at all (`reason` says why, as
+  // "cannot map its ..."); nothing was called.
+  virtual void memory_refused(const std::string& /*reason*/) {}
   // The finished file could not be put in place of the output.
   virtual void output_not_kept(const std::string& /*output*/, const std::string& /*reason*/) {}
 };
@@ -79,7 +82,8 @@ struct ModuleRunReport {
 
 struct EncodingOutcome {
   wasm_rt_trap_t trap = WASM_RT_TRAP_NONE;  // a trap ended the call
-  bool out_of_module_memory = false;
+  bool out_of_module_memory = false;  // the module had no memory for the run
+  std::string memory_refusal;  // when not even its memory could be mapped: why
   uint32_t result = 0;  // the entry's result, or 1 or 6 for the output's own failures
   ModuleRunReport report;  // as the module gave it, when it returned
   bool output_kept = false;  // the file is in place of the output

@@ -194,6 +194,7 @@ Z_a_instance_t* wasm_syscalls_init_for(wasm_rt_memory_t* memory, FileGrants gran
                                        FileServiceHooks hooks) {
   auto* context = new Z_a_instance_t;
   context->memory = memory;
+  context->grow_memory = wasm_rt_grow_memory;
   context->grants = std::move(grants);
   context->hooks = std::move(hooks);
   for (FILE*& slot : context->fd_table) slot = nullptr;
@@ -281,7 +282,7 @@ u32 Z_aZ_d(Z_a_instance_t* context, u32 requested) {
   if (memory->size >= requested) return 1;
   if (requested > MAX_MEMORY_BYTES) return 0;
   uint64_t pages = (uint64_t(requested) - memory->size + PAGE_SIZE - 1) / PAGE_SIZE;
-  return wasm_rt_grow_memory(memory, uint32_t(pages)) == UINT32_MAX ? 0 : 1;
+  return context->grow_memory(memory, uint32_t(pages)) == UINT32_MAX ? 0 : 1;
 }
 
 // seek; the new position goes to `newoffset` as a 64-bit value

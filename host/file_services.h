@@ -96,6 +96,10 @@ struct FileGrants {
 // imports the same services, so one context type serves any of them.
 struct Z_a_instance_t {
   wasm_rt_memory_t* memory;
+  // grows `memory` by pages as its translation's memories grow (the packaged
+  // runtime's guard-page growth unless the module host says otherwise); the
+  // page count before, or UINT32_MAX
+  uint32_t (*grow_memory)(wasm_rt_memory_t* memory, uint32_t pages);
   FileGrants grants;
   FileServiceHooks hooks;
   // host streams behind the module's descriptors; slots 0..2 stay empty

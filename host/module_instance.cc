@@ -102,6 +102,15 @@ void velt_runtime_init() {
   install_fault_handler(SIGBUS);
 }
 
+bool guard_page_reservation_available() {
+  // as the runtime asks for it: inaccessible, so nothing is committed
+  const uint64_t size = RUNTIME_MEMORY_RESERVATION + HOST_ADDRESS_SPACE_HEADROOM;
+  void* area = mmap(nullptr, size, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (area == MAP_FAILED) return false;
+  munmap(area, size);
+  return true;
+}
+
 void release_memory_reservation(uint8_t* data, uint64_t size) {
   // nothing else can have been mapped inside the reservation meanwhile
   if (data != nullptr && size < RUNTIME_MEMORY_RESERVATION)

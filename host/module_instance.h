@@ -43,6 +43,19 @@ void velt_runtime_init();
 // module can form (a 32-bit offset plus a 32-bit constant) lies inside it.
 constexpr uint64_t RUNTIME_MEMORY_RESERVATION = uint64_t(8) << 30;
 
+// Address space a process keeps for its own allocations beside a guard-page
+// memory's reservation: under a limit just above the reservation, the runtime
+// could make the memory and leave the host itself without room.
+constexpr uint64_t HOST_ADDRESS_SPACE_HEADROOM = uint64_t(512) << 20;
+
+// True when the process can reserve RUNTIME_MEMORY_RESERVATION bytes of
+// address space now and still have HOST_ADDRESS_SPACE_HEADROOM left: tried
+// and given back at once. Where it cannot (an address-space limit, as
+// `ulimit -v` sets), the packaged runtime would abort on making a guard-page
+// memory or the host would run short, so the host runs the checked
+// translation.
+bool guard_page_reservation_available();
+
 // Unmaps what the packaged runtime leaves of a freed memory's reservation:
 // its free unmaps only the memory's current `size` bytes from `data`, so every
 // instance freed in a long-lived process would keep nearly 8 GiB of address

@@ -164,6 +164,8 @@ std::string failure_of(const EncodingOutcome& outcome, const std::string& output
                        const std::function<std::string(int32_t)>& frame_path) {
   if (outcome.trap != WASM_RT_TRAP_NONE)
     return "encode: the encoder module stopped: " + std::string(wasm_rt_strerror(outcome.trap));
+  if (!outcome.memory_refusal.empty())
+    return "encode: the encoder module " + outcome.memory_refusal;
   if (outcome.out_of_module_memory) return "encode: the encoder module has no memory for the paths";
   return "encode: " + encoder_failure_message(outcome, output, frame_path);
 }

@@ -38,6 +38,7 @@ struct WorkerMessage {
   int32_t part_finished;
   char reason[RUN_REASON_SIZE];
   char output_error[ERROR_TEXT_SIZE];
+  char memory_refusal[ERROR_TEXT_SIZE];
 };
 
 struct Worker {
@@ -95,6 +96,7 @@ void copy_text(char* into, size_t size, const std::string& text) {
   message.part_finished = outcome.output_kept;
   copy_text(message.reason, sizeof message.reason, outcome.report.reason);
   copy_text(message.output_error, sizeof message.output_error, outcome.output_error);
+  copy_text(message.memory_refusal, sizeof message.memory_refusal, outcome.memory_refusal);
   _exit(write_all(pipe_fd, &message, sizeof message) ? EXIT_SUCCESS : EXIT_FAILURE);
 }
 
@@ -241,6 +243,8 @@ EncodingOutcome encode_in_workers(const ParallelRequest& request, std::string* f
       outcome.report = {int32_t(m.result), m.frames_encoded, m.failing_frame, 0,
                         std::string(m.reason, strnlen(m.reason, sizeof m.reason))};
       outcome.output_error = std::string(m.output_error, strnlen(m.output_error, ERROR_TEXT_SIZE));
+      outcome.memory_refusal =
+          std::string(m.memory_refusal, strnlen(m.memory_refusal, ERROR_TEXT_SIZE));
       if (outcome.result == VELT_OK) outcome.result = VELT_ERR_WRITE;  // unfinished all the same
     } else {
       PartInfo part;

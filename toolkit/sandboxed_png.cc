@@ -8,6 +8,7 @@ extern "C" {
 
 #include "module_host.h"
 #include "veltpng.h"
+#include "veltpngchecked.h"
 
 namespace {
 
@@ -36,14 +37,14 @@ std::string decoder_error_text(uint32_t code) {
   }
 }
 
-VELT_LIBRARY_MODULE(PngModule, veltpng);
+VELT_LIBRARY_MODULE_PAIR(PngModule, veltpng);
 
 }  // namespace
 
 struct SandboxedPngDecoder::Instance {
   // the one file the module may read: the source frame being decoded
   std::string granted;
-  ModuleHost<PngModule> module;
+  PairedModuleHost<PngModule> module;
   uint32_t path_offset = 0;  // a block the module allocated for the path
   uint32_t path_capacity = 0;
   uint32_t result_offset = 0;  // where the entry writes its three words
@@ -66,7 +67,8 @@ SandboxedPngDecoder::SandboxedPngDecoder() : instance_(std::make_unique<Instance
   Instance& in = *instance_;
   wasm_rt_trap_t trap = in.module.start_trap();
   if (trap == WASM_RT_TRAP_NONE)
-    trap = in.module.call([&] { in.result_offset = Z_veltpngZ_l(in.module.instance(), RESULT_WORDS * 4); });
+    trap = in.module.call(
+        [&] { in.result_offset = in.module.invoke(VELT_EXPORT(veltpng, l), RESULT_WORDS * 4); });
   if (trap != WASM_RT_TRAP_NONE || in.result_offset == 0 ||
       !in.module.in_memory(in.result_offset, RESULT_WORDS * 4))
     in.broken = true;
@@ -78,7 +80,9 @@ bool SandboxedPngDecoder::decode(const std::string& path, unsigned max_side,
                                  DecodedPicture* picture, std::string* error) {
   Instance& in = *instance_;
   if (in.broken) {
-    *error = path + ": the PNG decoder module is not usable after an earlier fault";
+    const std::string& unavailable = in.module.unavailable();
+    *error = path + ": the PNG decoder module " +
+             (unavailable.empty() ? "is not usable after an earlier fault" : unavailable);
     return false;
   }
   const uint64_t path_size = uint64_t(path.size()) + 1;
@@ -86,11 +90,12 @@ bool SandboxedPngDecoder::decode(const std::string& path, unsigned max_side,
   bool copied = false;
   in.granted = path;
   wasm_rt_trap_t trap = in.module.call([&] {
-    Z_veltpng_instance_t* module = in.module.instance();
     if (path_size > in.path_capacity) {
-      if (in.path_offset != 0) Z_veltpngZ_k(module, in.path_offset);
+      if (in.path_offset != 0) in.module.invoke(VELT_EXPORT(veltpng, k), in.path_offset);
       in.path_capacity = 0;
-      in.path_offset = path_size > UINT32_MAX ? 0 : Z_veltpngZ_l(module, uint32_t(path_size));
+      in.path_offset = path_size > UINT32_MAX
+                           ? 0
+                           : in.module.invoke(VELT_EXPORT(veltpng, l), uint32_t(path_size));
       if (in.path_offset == 0 || !in.module.in_memory(in.path_offset, path_size)) {
         in.path_offset = 0;
         return;
@@ -99,7 +104,7 @@ bool SandboxedPngDecoder::decode(const std::string& path, unsigned max_side,
     }
     std::memcpy(in.module.memory()->data + in.path_offset, path.c_str(), path_size);
     copied = true;
-    code = Z_veltpngZ_d(module, in.path_offset, in.result_offset, max_side);
+    code = in.module.invoke(VELT_EXPORT(veltpng, d), in.path_offset, in.result_offset, max_side);
   });
   in.granted.clear();
   if (trap != WASM_RT_TRAP_NONE) {

@@ -6,13 +6,14 @@
 #include <limits.h>
 #include <poll.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <csignal>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -148,51 +149,24 @@ bool wait_for_unnamed_file(pid_t pid, const std::string& dir, int seconds) {
   return true;
 }
 
-RunResult run_program(const std::string& program, const std::vector<std::string>& args) {
-  RunResult result;
-  int out_pipe[2], err_pipe[2];
-  if (pipe(out_pipe) != 0 || pipe(err_pipe) != 0) {
-    ADD_FAILURE() << "pipe failed";
-    return result;
-  }
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_adddup2(&actions, out_pipe[1], 1);
-  posix_spawn_file_actions_adddup2(&actions, err_pipe[1], 2);
-  for (int fd : {out_pipe[0], out_pipe[1], err_pipe[0], err_pipe[1]})
-    posix_spawn_file_actions_addclose(&actions, fd);
+namespace {
 
+// argv for `program` with `args` after it; the strings stay in their owners.
+std::vector<char*> argument_vector(const std::string& program,
+                                   const std::vector<std::string>& args) {
   std::vector<char*> argv;
   argv.push_back(const_cast<char*>(program.c_str()));
   for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
+  return argv;
+}
 
-  // the signals that end a run at their default action, whatever the test
-  // runner ignores, so that a test that sends one sees what a user would
-  posix_spawnattr_t attributes;
-  posix_spawnattr_init(&attributes);
-  sigset_t defaults;
-  sigemptyset(&defaults);
-  for (int s : {SIGHUP, SIGINT, SIGQUIT, SIGPIPE, SIGALRM, SIGTERM, SIGUSR1, SIGUSR2})
-    sigaddset(&defaults, s);
-  posix_spawnattr_setsigdefault(&attributes, &defaults);
-  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
-  pid_t pid;
-  int rc = posix_spawn(&pid, program.c_str(), &actions, &attributes, argv.data(), environ);
-  posix_spawnattr_destroy(&attributes);
-  posix_spawn_file_actions_destroy(&actions);
-  close(out_pipe[1]);
-  close(err_pipe[1]);
-  if (rc != 0) {
-    close(out_pipe[0]);
-    close(err_pipe[0]);
-    ADD_FAILURE() << "cannot start " << program << ": " << strerror(rc);
-    return result;
-  }
-
+// Reads the child's standard output and error from the pipes' read ends
+// (closing them) until it closes both, then waits for it.
+RunResult collect(pid_t pid, int out_fd, int err_fd) {
+  RunResult result;
   // read both pipes together so neither can fill up and stall the child
-  struct pollfd fds[2] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}};
+  struct pollfd fds[2] = {{out_fd, POLLIN, 0}, {err_fd, POLLIN, 0}};
   std::string* sinks[2] = {&result.out, &result.err};
   int open_count = 2;
   while (open_count > 0) {
@@ -225,6 +199,82 @@ RunResult run_program(const std::string& program, const std::vector<std::string>
     result.signal = WTERMSIG(status);
   }
   return result;
+}
+
+}  // namespace
+
+RunResult run_program(const std::string& program, const std::vector<std::string>& args) {
+  int out_pipe[2], err_pipe[2];
+  if (pipe(out_pipe) != 0 || pipe(err_pipe) != 0) {
+    ADD_FAILURE() << "pipe failed";
+    return {};
+  }
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_adddup2(&actions, out_pipe[1], 1);
+  posix_spawn_file_actions_adddup2(&actions, err_pipe[1], 2);
+  for (int fd : {out_pipe[0], out_pipe[1], err_pipe[0], err_pipe[1]})
+    posix_spawn_file_actions_addclose(&actions, fd);
+
+  // the signals that end a run at their default action, whatever the test
+  // runner ignores, so that a test that sends one sees what a user would
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  sigset_t defaults;
+  sigemptyset(&defaults);
+  for (int s : {SIGHUP, SIGINT, SIGQUIT, SIGPIPE, SIGALRM, SIGTERM, SIGUSR1, SIGUSR2})
+    sigaddset(&defaults, s);
+  posix_spawnattr_setsigdefault(&attributes, &defaults);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
+  std::vector<char*> argv = argument_vector(program, args);
+  pid_t pid;
+  int rc = posix_spawn(&pid, program.c_str(), &actions, &attributes, argv.data(), environ);
+  posix_spawnattr_destroy(&attributes);
+  posix_spawn_file_actions_destroy(&actions);
+  close(out_pipe[1]);
+  close(err_pipe[1]);
+  if (rc != 0) {
+    close(out_pipe[0]);
+    close(err_pipe[0]);
+    ADD_FAILURE() << "cannot start " << program << ": " << strerror(rc);
+    return {};
+  }
+  return collect(pid, out_pipe[0], err_pipe[0]);
+}
+
+RunResult run_program_with_address_space_limit(const std::string& program,
+                                               const std::vector<std::string>& args,
+                                               uint64_t bytes) {
+  int out_pipe[2], err_pipe[2];
+  if (pipe(out_pipe) != 0 || pipe(err_pipe) != 0) {
+    ADD_FAILURE() << "pipe failed";
+    return {};
+  }
+  std::vector<char*> argv = argument_vector(program, args);
+  pid_t pid = fork();
+  if (pid == 0) {
+    // only async-signal-safe calls between fork and exec
+    int null_fd = open("/dev/null", O_RDONLY);
+    if (null_fd < 0 || dup2(null_fd, 0) < 0 || dup2(out_pipe[1], 1) < 0 || dup2(err_pipe[1], 2) < 0)
+      _exit(127);
+    for (int fd : {null_fd, out_pipe[0], out_pipe[1], err_pipe[0], err_pipe[1]}) close(fd);
+    struct rlimit limit;
+    if (getrlimit(RLIMIT_AS, &limit) != 0) _exit(127);
+    limit.rlim_cur = bytes;
+    if (setrlimit(RLIMIT_AS, &limit) != 0) _exit(127);
+    execve(argv[0], argv.data(), environ);
+    _exit(127);
+  }
+  close(out_pipe[1]);
+  close(err_pipe[1]);
+  if (pid < 0) {
+    close(out_pipe[0]);
+    close(err_pipe[0]);
+    ADD_FAILURE() << "cannot fork for " << program;
+    return {};
+  }
+  return collect(pid, out_pipe[0], err_pipe[0]);
 }
 
 RunResult run_encode(const std::vector<std::string>& args) {

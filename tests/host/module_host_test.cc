@@ -15,8 +15,11 @@
 
 #include "encoding_call.h"
 #include "velt_instance_fixture.h"
+#include "veltchecked.h"
 
 namespace {
+
+VELT_LIBRARY_TRANSLATION(CheckedEncoderModule, veltchecked, false);
 
 using Bytes = std::vector<uint8_t>;
 
@@ -129,6 +132,35 @@ TEST(ModuleHost, TwoInstancesCalledInTurnEachWriteTheirOwnFile) {
   }
   std::remove((dir + "/reference.velt").c_str());
   rmdir(dir.c_str());
+}
+
+// The heap-growth service grows a memory the way its translation made it (a
+// checked memory is moved when it cannot grow in place): a block larger than
+// the initial memory is allocated, inside the grown memory, and usable.
+template <typename M>
+void allocate_past_the_initial_memory() {
+  constexpr uint32_t BLOCK = 100 << 20;
+  ModuleHost<M> module;
+  ASSERT_EQ(module.start_trap(), WASM_RT_TRAP_NONE);
+  const uint32_t initial = module.memory()->size;
+  uint32_t at = 0;
+  ASSERT_EQ(module.call([&] { at = M::allocate(module.instance(), BLOCK); }), WASM_RT_TRAP_NONE);
+  ASSERT_NE(at, 0u) << "the module found no room";
+  EXPECT_GT(module.memory()->size, initial);
+  ASSERT_TRUE(module.in_memory(at, BLOCK));
+  module.memory()->data[at + BLOCK - 1] = 7;
+  EXPECT_EQ(module.release(at), WASM_RT_TRAP_NONE);
+}
+
+TEST(ModuleHost, TheHeapGrowsPastTheInitialMemoryInEitherTranslation) {
+  {
+    SCOPED_TRACE("guard pages");
+    allocate_past_the_initial_memory<FixtureEncoderModule>();
+  }
+  {
+    SCOPED_TRACE("explicit checks");
+    allocate_past_the_initial_memory<CheckedEncoderModule>();
+  }
 }
 
 }  // namespace
