@@ -172,7 +172,7 @@ TEST(ParallelEncode, JoinRefusesPartsThatDoNotMakeOneFile) {
       {{p0, alpha1, p2}, "belongs to another sequence"},
       {{p0, other1, p2}, "other1 does not follow"},
       {{p0, p1, other2}, "other2 does not follow"},
-      {{p0, dir.file("damaged"), p2}, "damaged: a damaged part file: its records do not match"},
+      {{p0, dir.file("damaged"), p2}, "damaged: a damaged part file: its records and header do not"},
       {{p0, p1, dir.file("cut")}, "cut: a damaged part file: it holds"},
       {{p0, dir.file("text"), p2}, "text: not a part file"},
       {{p0, p1, dir.file("none")}, "none: No such file or directory"},

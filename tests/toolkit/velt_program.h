@@ -3,6 +3,8 @@
 #ifndef VELT_TESTS_TOOLKIT_VELT_PROGRAM_H
 #define VELT_TESTS_TOOLKIT_VELT_PROGRAM_H
 
+#include <sys/resource.h>
+
 #include <string>
 #include <vector>
 
@@ -15,8 +17,11 @@ e2e::RunResult run_velt(const std::vector<std::string>& args);
 // The same with TMPDIR set to `tmpdir` for the child alone.
 e2e::RunResult run_velt_with_tmpdir(const std::vector<std::string>& args,
                                     const std::string& tmpdir);
-// The same with the size a file may grow to (RLIMIT_FSIZE) set to `bytes`
-// for the child alone.
+// The same with the soft limit of `resource` (RLIMIT_NOFILE, ...) set to
+// `value` for the child alone.
+e2e::RunResult run_velt_with_limit(const std::vector<std::string>& args, int resource,
+                                   rlim_t value);
+// The same with the size a file may grow to (RLIMIT_FSIZE) set to `bytes`.
 e2e::RunResult run_velt_with_file_size_limit(const std::vector<std::string>& args, size_t bytes);
 // velt with its standard output and error on a pseudo-terminal; `err` holds
 // everything the terminal received.
