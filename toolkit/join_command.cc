@@ -8,6 +8,7 @@
 #include "encoder_failure.h"
 #include "output_check.h"
 #include "part_join.h"
+#include "printable_text.h"
 
 namespace {
 
@@ -49,7 +50,7 @@ int run_join_command(const std::vector<std::string>& args) {
   std::vector<PartInfo> parts(paths.size());
   std::string error;
   for (size_t i = 0; i < paths.size(); ++i) {
-    PartSource source{paths[i], paths[i], -1};
+    PartSource source{printable_text(paths[i]), paths[i], -1};
     if (!check_part(source, &parts[i], &error)) return report_failure("join: " + error);
   }
   JoinPlan plan;

@@ -18,7 +18,7 @@
 // descriptor that the caller keeps open for the whole join and that nothing
 // else writes to (the unnamed part of a worker).
 struct PartSource {
-  std::string name;  // for messages: the path, or "part K" of a worker
+  std::string name;  // for messages: the path (printable_text), or "part K" of a worker
   std::string path;  // opened when fd is -1
   int fd = -1;
 };
@@ -38,7 +38,7 @@ struct PartInfo {
   uint64_t last_hash = 0;
   uint64_t payload_size = 0;
   uint64_t hash = 0;   // velt_part_file_hash of the whole part
-  std::string reason;
+  std::string reason;  // printable_text of the header's reason
 };
 
 // The frames [first, end) of part `index` of `count` of a sequence of

@@ -1,14 +1,16 @@
 // velt join against parts that are damaged or crafted: each is refused at
 // the part, in one line, before anything takes the output's place. It joins
-// more parts than it may hold open.
+// more parts than it may hold open, and shows a part's reason escaped.
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cstring>
 #include <functional>
 
 #include "e2e_support.h"
 #include "part_join.h"
+#include "printable_text.h"
 #include "velt_encoder.h"
 #include "velt_program.h"
 
@@ -196,6 +198,47 @@ TEST(PartJoin, JoinsMorePartsThanItMayHoldOpen) {
   EXPECT_EQ(run.exit_status, 0) << run.err;
   EXPECT_TRUE(
       e2e::same_bytes(read_file(dir.file("joined.velt")), read_file(dir.file("single.velt"))));
+}
+
+// A part's reason is text from a file, and a path may hold any byte:
+// printed, neither can break the line or drive the terminal.
+TEST(PartJoin, ShowsTextFromOutsideEscaped) {
+  struct Case {
+    std::string text, shown;
+  };
+  const Case cases[] = {
+      {"plain text: 12x8", "plain text: 12x8"},
+      {"two\nlines\r\tand a back\\slash", "two\\nlines\\r\\tand a back\\\\slash"},
+      {"\x1b[31mred\x7f", "\\x1b[31mred\\x7f"},
+      {"UTF-8 \xc3\xa9t\xc3\xa9 \xe2\x86\x92 \xf0\x9f\x8e\x9e",
+       "UTF-8 \xc3\xa9t\xc3\xa9 \xe2\x86\x92 \xf0\x9f\x8e\x9e"},
+      {"C1 \xc2\x9b and a reversal \xe2\x80\xae", "C1 \\xc2\\x9b and a reversal \\xe2\\x80\\xae"},
+      {"stray \xff, overlong \xc0\xaf, surrogate \xed\xa0\x80, cut \xe2\x86",
+       "stray \\xff, overlong \\xc0\\xaf, surrogate \\xed\\xa0\\x80, cut \\xe2\\x86"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(printable_text(c.text), c.shown);
+
+  // a part that ends the frames at a failure, its reason crafted
+  TempDir dir;
+  const std::string input = write_frames(dir, 8, 8);
+  const std::string out = dir.file("out.velt");
+  const std::string last_path = dir.file("last\npart");
+  {
+    NativeEncoder encoder;
+    encoder.part(input, dir.file("first"), 0, 2, 8);
+    encoder.part(input, last_path, 1, 2, 8);
+  }
+  Bytes last = read_file(last_path);
+  put32(last, VELT_PART_OFFSET_RESULT, VELT_ERR_DECODE_FRAME);
+  put32(last, VELT_PART_OFFSET_FAILING, 8);
+  std::memcpy(last.data() + VELT_PART_OFFSET_REASON, "bad\n\x1b[2J", 8);
+  set_hash(last);
+  e2e::write_file(last_path, last);
+  e2e::RunResult run = run_velt({"join", out, dir.file("first"), last_path});
+  EXPECT_EQ(run.exit_status, 1);
+  EXPECT_EQ(run.err, "velt: join: " + out + " ends before frame 8, which failed when " +
+                         dir.path() + "/last\\npart was encoded: cannot decode frame number 8: " +
+                         "bad\\n\\x1b[2J\n");
 }
 
 }  // namespace
