@@ -72,6 +72,7 @@ void copy_text(char* into, size_t size, const std::string& text) {
     // frame 0 opened again for the closing record, or the frame before the
     // range, starts no frame of the part
     for (; n >= next_frame && n < split.end; ++next_frame) write_all(pipe_fd, &FRAME_STARTED, 1);
+    if (request.worker_opened) request.worker_opened(path, opened);
   };
   hooks.console = [](int, const uint8_t*, size_t) {};
 
@@ -258,7 +259,15 @@ EncodingOutcome encode_in_workers(const ParallelRequest& request, std::string* f
   JoinPlan plan;
   std::string error;
   bool joined = plan_join(parts, &plan, &error);
-  if (!joined) {
+  if (!joined && plan.changed_frame >= 0) {
+    // a frame replaced while the workers read it: the workers on either side
+    // of a boundary (or two workers, for frame 0) saw different pictures
+    outcome.result = VELT_ERR_FRAME_CHANGED;
+    outcome.report = {VELT_ERR_FRAME_CHANGED, 0, plan.changed_frame, 0,
+                      plan.changed_frame == 0
+                          ? "the workers read different pictures of it"
+                          : "the workers on either side of it read different pictures"};
+  } else if (!joined) {
     *failure = "cannot join the parts: " + error;
   } else {
     bool write_failed = false;

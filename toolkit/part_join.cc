@@ -180,6 +180,16 @@ std::string frames_text(const PartInfo& part) {
   return "frames " + std::to_string(part.first) + "-" + std::to_string(part.end - 1);
 }
 
+// The refusal of two parts that hold different pictures of `frame`.
+bool refuse_changed_frame(int32_t frame, const PartInfo& earlier, const PartInfo& later,
+                          JoinPlan* plan, std::string* error) {
+  plan->changed_frame = frame;
+  *error = "frame " + std::to_string(frame) + " is another picture in " + later.source.name +
+           " than in " + earlier.source.name +
+           ": they were encoded from different frames, or the frame changed between the encodings";
+  return false;
+}
+
 // A new descriptor for reading the regular file that `fd` writes, or -1.
 int open_again_for_reading(int fd) {
   struct stat st;
@@ -260,11 +270,16 @@ bool plan_join(std::vector<PartInfo>& parts, JoinPlan* plan, std::string* error)
   });
   const PartInfo& reference = parts.front();
   for (const PartInfo& part : parts) {
-    if (part.mode != reference.mode ||
-        std::memcmp(part.velt_header, reference.velt_header, VELT_HEADER_SIZE) != 0 ||
-        part.frame0_hash != reference.frame0_hash) {
+    const uint8_t rate = part.velt_header[VELT_OFFSET_RATE_CODE];
+    const bool same_settings =
+        part.mode == reference.mode && rate == reference.velt_header[VELT_OFFSET_RATE_CODE];
+    // another frame 0 (of any size) in the same mode and rate: a changed frame
+    if (same_settings && part.frame0_hash != reference.frame0_hash)
+      return refuse_changed_frame(0, reference, part, plan, error);
+    if (!same_settings ||
+        std::memcmp(part.velt_header, reference.velt_header, VELT_HEADER_SIZE) != 0) {
       *error = part.source.name + " belongs to another sequence than " + reference.source.name +
-               " (another frame 0, size, mode or rate)";
+               " (another size, mode or rate)";
       return false;
     }
   }
@@ -286,11 +301,8 @@ bool plan_join(std::vector<PartInfo>& parts, JoinPlan* plan, std::string* error)
       return false;
     }
     // a part from frame 0 has nothing before it (its header says so)
-    if (previous && part.before_hash != previous->last_hash) {
-      *error = part.source.name + " does not follow " + previous->source.name +
-               ": they were encoded from different frames";
-      return false;
-    }
+    if (previous && part.before_hash != previous->last_hash)
+      return refuse_changed_frame(part.first - 1, *previous, part, plan, error);
     next = part.end;
     previous = &part;
     if (part.closing) break;

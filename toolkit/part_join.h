@@ -63,6 +63,9 @@ struct JoinPlan {
   size_t part_count = 0;
   int32_t frame_count = 0;         // source frames in the file
   const PartInfo* last = nullptr;  // the part with the closing record
+  // When the plan is refused because two parts hold different pictures of
+  // one frame (frame 0, or the frame before a part): that frame; else -1.
+  int32_t changed_frame = -1;
 };
 
 // Puts checked `parts` (in any order) in frame order and checks that they
