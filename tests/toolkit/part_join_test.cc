@@ -200,6 +200,34 @@ TEST(PartJoin, JoinsMorePartsThanItMayHoldOpen) {
       e2e::same_bytes(read_file(dir.file("joined.velt")), read_file(dir.file("single.velt"))));
 }
 
+// An output written in place (standard output, a pipe here) receives the
+// joined file only once it has passed the read-back, and nothing otherwise.
+TEST(PartJoin, WritesAnOutputInPlaceOnlyOnceTheFileIsChecked) {
+  TempDir dir;
+  const std::string input = write_frames(dir, 8, 8);
+  const std::string first = dir.file("first"), last = dir.file("last"), bad = dir.file("bad");
+  {
+    NativeEncoder encoder;
+    encoder.part(input, first, 0, 2, 8);
+    encoder.part(input, last, 1, 2, 8);
+    ASSERT_EQ(compress_video_wasm(input.c_str(), dir.file("single.velt").c_str(), 0, 20), VELT_OK);
+  }
+  Bytes crafted = read_file(last);
+  crafted[VELT_PART_HEADER_SIZE] |= 1;  // a padding bit of a change map
+  set_hash(crafted);
+  e2e::write_file(bad, crafted);
+  const Bytes single = read_file(dir.file("single.velt"));
+
+  e2e::RunResult good = run_velt({"join", "/dev/stdout", first, last});
+  EXPECT_EQ(good.exit_status, 0) << good.err;
+  EXPECT_TRUE(e2e::same_bytes(Bytes(good.out.begin(), good.out.end()), single));
+  e2e::RunResult refused = run_velt({"join", "/dev/stdout", first, bad});
+  EXPECT_EQ(refused.exit_status, 1);
+  EXPECT_NE(refused.err.find(bad + ": its records do not make a valid file"), std::string::npos)
+      << refused.err;
+  EXPECT_EQ(refused.out, "");
+}
+
 // A part's reason is text from a file, and a path may hold any byte:
 // printed, neither can break the line or drive the terminal.
 TEST(PartJoin, ShowsTextFromOutsideEscaped) {
