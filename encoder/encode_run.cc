@@ -353,7 +353,8 @@ int32_t finish(int32_t frame_count, bool closing_written) {
 }
 
 // The part's header, once its records are written: frames `first` .. `end` -
-// 1, the closing record when `closing`, and the run's result.
+// 1, the closing record when `closing`, the run's result, and the hash of the
+// whole part.
 void fill_part_header(uint8_t* part, int32_t first, int32_t end, bool closing,
                       uint64_t frame0_hash, uint64_t before_hash, uint64_t last_hash) {
   memset(part, 0, VELT_PART_HEADER_SIZE);
@@ -370,9 +371,10 @@ void fill_part_header(uint8_t* part, int32_t first, int32_t end, bool closing,
   velt_part_put64(part + VELT_PART_OFFSET_BEFORE_HASH, before_hash);
   velt_part_put64(part + VELT_PART_OFFSET_LAST_HASH, last_hash);
   velt_part_put64(part + VELT_PART_OFFSET_PAYLOAD_SIZE, run.payload_size);
-  velt_part_put64(part + VELT_PART_OFFSET_PAYLOAD_HASH, run.payload_hash);
   snprintf(reinterpret_cast<char*>(part + VELT_PART_OFFSET_REASON), VELT_PART_REASON_SIZE, "%s",
            run.report.reason);
+  // last: the hash covers every other field, its own still zero
+  velt_part_put64(part + VELT_PART_OFFSET_HASH, velt_part_file_hash(run.payload_hash, part));
 }
 
 }  // namespace

@@ -10,6 +10,11 @@
 // against has the hash with which the part before ends. The part that holds
 // the closing record is the last one whose records the file takes.
 //
+// The part's hash covers the whole file: the payload, then the header with
+// the hash field zero. Payload first, because the encoder hashes the records
+// as it writes them and fills the header last; so a changed bit anywhere, in
+// a record or a header field, is found before anything is joined.
+//
 // Plain C with <stdint.h> only, so that it also builds inside the encoder
 // module.
 #ifndef VELT_PART_FORMAT_H
@@ -21,7 +26,7 @@
 
 enum {
   VELT_PART_MAGIC_SIZE = 8,
-  VELT_PART_VERSION = 1,
+  VELT_PART_VERSION = 2,  // 1: the hash covered the payload alone
   VELT_PART_REASON_SIZE = 160,
 
   VELT_PART_OFFSET_MAGIC = 0,          // "VELTPART"
@@ -38,7 +43,7 @@ enum {
   VELT_PART_OFFSET_LAST_HASH = 64,     // 64 bits: hash of frame `end` - 1 (of `first` - 1 when
                                        // the part holds no frame), 0 when there is none
   VELT_PART_OFFSET_PAYLOAD_SIZE = 72,  // 64 bits: bytes after the header
-  VELT_PART_OFFSET_PAYLOAD_HASH = 80,  // 64 bits: hash of those bytes
+  VELT_PART_OFFSET_HASH = 80,          // 64 bits: velt_part_file_hash of the part
   VELT_PART_OFFSET_REASON = 88,        // what stopped the part, NUL-padded text
   VELT_PART_HEADER_SIZE = VELT_PART_OFFSET_REASON + VELT_PART_REASON_SIZE,  // 248
 };
@@ -54,6 +59,18 @@ static const uint8_t VELT_PART_MAGIC[VELT_PART_MAGIC_SIZE] = {'V', 'E', 'L', 'T'
 static inline uint64_t velt_part_hash(uint64_t hash, const uint8_t* bytes, uint64_t size) {
   for (uint64_t i = 0; i < size; i++) hash = (hash ^ bytes[i]) * VELT_PART_HASH_PRIME;
   return hash;
+}
+
+// The part's hash from the hash of its payload (velt_part_hash from
+// VELT_PART_HASH_START over the bytes after the header) and its header, whose
+// hash field counts as zero.
+static inline uint64_t velt_part_file_hash(uint64_t payload_hash,
+                                           const uint8_t header[VELT_PART_HEADER_SIZE]) {
+  static const uint8_t zero[8] = {0, 0, 0, 0, 0, 0, 0, 0};
+  enum { AFTER_HASH = VELT_PART_OFFSET_HASH + 8 };
+  uint64_t hash = velt_part_hash(payload_hash, header, VELT_PART_OFFSET_HASH);
+  hash = velt_part_hash(hash, zero, sizeof zero);
+  return velt_part_hash(hash, header + AFTER_HASH, VELT_PART_HEADER_SIZE - AFTER_HASH);
 }
 
 static inline void velt_part_put32(uint8_t* at, uint32_t value) {

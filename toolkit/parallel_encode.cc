@@ -73,6 +73,7 @@ void copy_text(char* into, size_t size, const std::string& text) {
     // frame 0 opened again for the closing record, or the frame before the
     // range, starts no frame of the part
     for (; n >= next_frame && n < split.end; ++next_frame) write_all(pipe_fd, &FRAME_STARTED, 1);
+    if (request.worker_opened) request.worker_opened(path, opened);
   };
   hooks.console = [](int, const uint8_t*, size_t) {};
 
@@ -249,7 +250,7 @@ EncodingOutcome encode_in_workers(const ParallelRequest& request, std::string* f
     } else {
       PartInfo part;
       std::string error;
-      if (!read_part_header(w.part_fd, "part " + std::to_string(k), &part, &error)) {
+      if (!check_part({"part " + std::to_string(k), "", w.part_fd}, &part, &error)) {
         *failure = "the encoder module wrote a damaged part: " + error;
       } else {
         parts.push_back(part);
@@ -261,22 +262,34 @@ EncodingOutcome encode_in_workers(const ParallelRequest& request, std::string* f
     return outcome;
   }
 
-  JoinResult joined;
+  JoinPlan plan;
   std::string error;
-  if (!join_parts(parts, out.fd(), &joined, &error)) {
-    if (joined.write_failed) {
+  bool joined = plan_join(parts, &plan, &error);
+  if (!joined && plan.changed_frame >= 0) {
+    // a frame replaced while the workers read it: the workers on either side
+    // of a boundary (or two workers, for frame 0) saw different pictures
+    outcome.result = VELT_ERR_FRAME_CHANGED;
+    outcome.report = {VELT_ERR_FRAME_CHANGED, 0, plan.changed_frame, 0,
+                      plan.changed_frame == 0
+                          ? "the workers read different pictures of it"
+                          : "the workers on either side of it read different pictures"};
+  } else if (!joined) {
+    *failure = "cannot join the parts: " + error;
+  } else {
+    bool write_failed = false;
+    joined = write_join(parts, plan, out.fd(), request.output, &write_failed, &error);
+    if (write_failed) {
       outcome.result = VELT_ERR_WRITE;
       outcome.output_error = error;
-    } else {
-      *failure = "cannot join the parts: " + error;
+    } else if (!joined) {
+      *failure = "the encoder module wrote parts that do not join: " + error;
     }
-    close_parts(workers);
-    return outcome;
   }
   close_parts(workers);
-  outcome.result = uint32_t(joined.last->result);
-  outcome.report = {joined.last->result, joined.frame_count, joined.last->failing_frame, 1,
-                    joined.last->reason};
+  if (!joined) return outcome;
+  outcome.result = uint32_t(plan.last->result);
+  outcome.report = {plan.last->result, plan.frame_count, plan.last->failing_frame, 1,
+                    plan.last->reason};
   outcome.output_kept = out.commit(&outcome.output_error);
   if (!outcome.output_kept) outcome.result = VELT_ERR_WRITE;
   return outcome;

@@ -24,6 +24,9 @@ struct ParallelRequest {
   int jobs;  // worker processes; at most one a frame is started
   // Told of each frame a worker has started on, from the parent process.
   std::function<void()> frame_started;
+  // For tests: told in each worker process of every open its module asks
+  // for, as FileServiceHooks::on_open is.
+  std::function<void(const char* path, bool opened)> worker_opened = nullptr;
 };
 
 // Runs the workers and joins their parts. The outcome reads as a single
@@ -32,9 +35,11 @@ struct ParallelRequest {
 // file up to it, with its closing record. A failing worker stops the workers
 // of later frames; a signal that ends the parent ends every worker (they die
 // with it), and no part file is ever left behind: parts live in unnamed files.
-// A failure of the parallel run itself (no worker could be started, a
-// worker died without a report, a part could not be joined) is set in
-// `failure`, and the output is left as it was.
+// A frame that two workers read as different pictures (replaced during the
+// run) fails the run with VELT_ERR_FRAME_CHANGED at that frame. A failure of
+// the parallel run itself (no worker could be started, a worker died without
+// a report, a part could not be joined) is set in `failure`. Either way the
+// output is left as it was.
 EncodingOutcome encode_in_workers(const ParallelRequest& request, std::string* failure);
 
 #endif

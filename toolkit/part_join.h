@@ -1,7 +1,10 @@
 // Joining part files (velt_part_format.h) into the VELT file a single run
-// writes: the parts are checked to come from one sequence and to chain frame
-// by frame, then the file's header, their records in frame order and the
-// closing record are written out.
+// writes. Nothing is written before every part has been checked whole: its
+// header's fields, its size and its hash over records and header, then that
+// the parts come from one sequence and chain frame by frame. Only then is
+// the file written, and it is read back with the reader's layout check
+// before the caller may keep it. A part is open only while it is read, so
+// any number of parts can be joined.
 #ifndef VELT_TOOLKIT_PART_JOIN_H
 #define VELT_TOOLKIT_PART_JOIN_H
 
@@ -11,10 +14,18 @@
 
 #include "velt_part_format.h"
 
+// Where a part is read from: its path, opened whenever it is read, or a
+// descriptor that the caller keeps open for the whole join and that nothing
+// else writes to (the unnamed part of a worker).
+struct PartSource {
+  std::string name;  // for messages: the path (printable_text), or "part K" of a worker
+  std::string path;  // opened when fd is -1
+  int fd = -1;
+};
+
 // A part's header, as read and checked.
 struct PartInfo {
-  std::string name;  // for messages: the file's path, or "part K" of a worker
-  int fd = -1;       // open for reading; the caller closes it
+  PartSource source;
   uint32_t mode = 0;
   uint8_t velt_header[VELT_HEADER_SIZE] = {};
   int32_t first = 0;
@@ -26,8 +37,8 @@ struct PartInfo {
   uint64_t before_hash = 0;
   uint64_t last_hash = 0;
   uint64_t payload_size = 0;
-  uint64_t payload_hash = 0;
-  std::string reason;
+  uint64_t hash = 0;   // velt_part_file_hash of the whole part
+  std::string reason;  // printable_text of the header's reason
 };
 
 // The frames [first, end) of part `index` of `count` of a sequence of
@@ -40,23 +51,39 @@ struct PartSplit {
 };
 PartSplit split_frames(int32_t frame_count, int32_t index, int32_t count);
 
-// Reads and checks the header of the part open at `fd`: its magic, version,
-// fields and that the file holds exactly the payload it announces. Returns
+// Reads and checks the part: its header (magic, version, fields that hold
+// together, a payload that its frames' records can fill and that the file
+// holds exactly), then its hash over the whole file. Opens the part from its
+// path (and closes it again) unless the source gives a descriptor. Returns
 // false with `error` ("NAME: REASON").
-bool read_part_header(int fd, const std::string& name, PartInfo* part, std::string* error);
+bool check_part(const PartSource& source, PartInfo* part, std::string* error);
 
-// What a join wrote.
-struct JoinResult {
-  int32_t frame_count = 0;        // source frames in the file
+// What a join is to write: parts[0, part_count) in frame order.
+struct JoinPlan {
+  size_t part_count = 0;
+  int32_t frame_count = 0;         // source frames in the file
   const PartInfo* last = nullptr;  // the part with the closing record
-  bool write_failed = false;       // the parts were fine, writing the file was not
+  // When the plan is refused because two parts hold different pictures of
+  // one frame (frame 0, or the frame before a part): that frame; else -1.
+  int32_t changed_frame = -1;
 };
 
-// Puts `parts` (in any order) into frame order and checks that they belong
-// to one sequence (mode, header, frame 0) and follow each other frame by
-// frame from frame 0 to a part with the closing record; parts after that one
-// are not needed. Then writes the file to `out_fd`, checking each payload
-// against its hash on the way. Returns false with a one-line `error`.
-bool join_parts(std::vector<PartInfo>& parts, int out_fd, JoinResult* result, std::string* error);
+// Puts checked `parts` (in any order) in frame order and checks that they
+// come from one sequence (mode, rate, size, frame 0) and follow each other
+// frame by frame from frame 0 to a part with the closing record, and that
+// they hold at least one frame; parts after that one are not needed. Writes
+// nothing. Returns false with a one-line `error`.
+bool plan_join(std::vector<PartInfo>& parts, JoinPlan* plan, std::string* error);
+
+// Writes the file of `plan` to `out_fd`, open for writing: the header, then
+// each part's records. A part read from its path is hashed again on the way,
+// since it may have changed since it was checked. Then the file is read back
+// and must pass the reader's layout check in the parts' mode. An output that
+// cannot be read back (one written in place, such as a FIFO) is made in an
+// unnamed file beside `out_path` first and copied to `out_fd` once checked.
+// Returns false with a one-line `error`; `write_failed` tells that the parts
+// were fine but writing was not.
+bool write_join(const std::vector<PartInfo>& parts, const JoinPlan& plan, int out_fd,
+                const std::string& out_path, bool* write_failed, std::string* error);
 
 #endif

@@ -12,9 +12,14 @@
 #include <thread>
 
 #include "e2e_support.h"
+#include "encoder_failure.h"
 #include "encoding_call.h"
+#include "frame_pattern.h"
+#include "parallel_encode.h"
 #include "part_join.h"
+#include "velt_encoder.h"
 #include "velt_program.h"
+#include "when_opened.h"
 
 namespace {
 
@@ -151,6 +156,10 @@ TEST(ParallelEncode, JoinRefusesPartsThatDoNotMakeOneFile) {
   const std::string other1 = part("other1", other_input, "1/3");
   const std::string other2 = part("other2", other_input, "2/3");
   const std::string shifted = part("shifted", input, "1/4");
+  // the same frames but frame 0
+  std::vector<Image> zero = {varied_frame(30)};
+  for (unsigned f = 1; f < 12; ++f) zero.push_back(varied_frame(f));
+  const std::string zero2 = part("zero2", e2e::write_sequence(other_dir, "z", zero), "2/3");
   Bytes damaged = read_file(p1);
   damaged.back() ^= 1;
   e2e::write_file(dir.file("damaged"), damaged);
@@ -161,7 +170,7 @@ TEST(ParallelEncode, JoinRefusesPartsThatDoNotMakeOneFile) {
 
   struct Case {
     std::vector<std::string> parts;
-    const char* message;
+    std::string message;
   };
   const Case cases[] = {
       {{p0, p2}, "no part holds frame 4"},
@@ -170,9 +179,10 @@ TEST(ParallelEncode, JoinRefusesPartsThatDoNotMakeOneFile) {
       {{p0, p1, p1, p2}, "holds frames 4-7, which"},
       {{p0, shifted, p2}, "shifted holds frames 3-5, which"},
       {{p0, alpha1, p2}, "belongs to another sequence"},
-      {{p0, other1, p2}, "other1 does not follow"},
-      {{p0, p1, other2}, "other2 does not follow"},
-      {{p0, dir.file("damaged"), p2}, "damaged: a damaged part file: its records do not match"},
+      {{p0, other1, p2}, "frame 3 is another picture in " + other1 + " than in " + p0},
+      {{p0, p1, other2}, "frame 7 is another picture in " + other2 + " than in " + p1},
+      {{p0, p1, zero2}, "frame 0 is another picture in " + zero2 + " than in " + p0},
+      {{p0, dir.file("damaged"), p2}, "damaged: a damaged part file: its records and header do not"},
       {{p0, p1, dir.file("cut")}, "cut: a damaged part file: it holds"},
       {{p0, dir.file("text"), p2}, "text: not a part file"},
       {{p0, p1, dir.file("none")}, "none: No such file or directory"},
@@ -191,6 +201,43 @@ TEST(ParallelEncode, JoinRefusesPartsThatDoNotMakeOneFile) {
   EXPECT_EQ(joined.exit_status, 0) << joined.err;
   e2e::RunResult single = run_velt({"encode", input, dir.file("single.velt"), "--jobs", "1"});
   EXPECT_TRUE(e2e::same_bytes(read_file(out), read_file(dir.file("single.velt"))));
+}
+
+// A frame replaced during the run, read as one picture by the worker that
+// ends at it and as another by the worker that starts after it, fails the
+// run at that frame, and the output stays as it was. The opens time it: the
+// second worker has read frame 5 when it opens frame 6, where frame 5 is
+// replaced; the first worker waits at frame 4 until then.
+TEST(ParallelEncode, AFrameChangedAtAWorkerBoundaryFailsTheRunAtThatFrame) {
+  TempDir dir;
+  write_frames(dir, 12);
+  std::vector<std::string> frames;
+  for (int n = 0; n < 12; ++n) frames.push_back(frame_path(dir, n));
+  e2e::write_png(dir.file("next.png"), varied_frame(30));
+  const std::string output = dir.file("o.velt");
+  const Bytes old = {'o', 'l', 'd'};
+  e2e::write_file(output, old);
+
+  auto opened_name = [](int n) { return expand_x_pattern(kListedFramePattern, n); };
+  toolkit_test::WhenOpened replace(opened_name(6), [&] {
+    EXPECT_EQ(rename(dir.file("next.png").c_str(), frames[5].c_str()), 0);
+  });
+  toolkit_test::WhenOpened hold(opened_name(4), [&] { EXPECT_TRUE(replace.wait_done(60)); });
+  ParallelRequest request{&frames, "", output, 20, 0, 2, nullptr};
+  request.worker_opened = [&](const char* path, bool) {
+    replace.opened(path);
+    hold.opened(path);
+  };
+  std::string failure;
+  EncodingOutcome outcome = encode_in_workers(request, &failure);
+  EXPECT_EQ(failure, "");
+  EXPECT_EQ(outcome.result, uint32_t(VELT_ERR_FRAME_CHANGED));
+  EXPECT_FALSE(outcome.output_kept);
+  EXPECT_EQ(encoder_failure_message(outcome, output, [&](int32_t n) { return frames[size_t(n)]; }),
+            "frame " + frames[5] +
+                " changed during the run: the workers on either side of it read different pictures");
+  EXPECT_EQ(read_file(output), old);
+  EXPECT_EQ(list_directory(dir.path()).size(), 13u) << "the frames and the output alone";
 }
 
 TEST(ParallelEncode, SplitsFramesIntoRangesThatDifferByOneAtMost) {

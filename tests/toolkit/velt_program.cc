@@ -53,16 +53,22 @@ e2e::RunResult run_velt_with_open_hook(const std::vector<std::string>& args, con
                                           {"VELT_TEST_OPEN_NTH", std::to_string(hook.nth)}});
 }
 
-e2e::RunResult run_velt_with_file_size_limit(const std::vector<std::string>& args, size_t bytes) {
-  // only the child writes files while the lower limit is in force here
+e2e::RunResult run_velt_with_limit(const std::vector<std::string>& args, int resource,
+                                   rlim_t value) {
+  // the child inherits the lowered limit at its start; this process opens
+  // and writes nothing while it is in force here
   struct rlimit saved;
-  getrlimit(RLIMIT_FSIZE, &saved);
+  getrlimit(resource, &saved);
   struct rlimit lowered = saved;
-  lowered.rlim_cur = bytes;
-  setrlimit(RLIMIT_FSIZE, &lowered);
+  lowered.rlim_cur = value;
+  setrlimit(resource, &lowered);
   e2e::RunResult result = run_velt(args);
-  setrlimit(RLIMIT_FSIZE, &saved);
+  setrlimit(resource, &saved);
   return result;
+}
+
+e2e::RunResult run_velt_with_file_size_limit(const std::vector<std::string>& args, size_t bytes) {
+  return run_velt_with_limit(args, RLIMIT_FSIZE, bytes);
 }
 
 e2e::RunResult run_velt_on_terminal(const std::vector<std::string>& args) {

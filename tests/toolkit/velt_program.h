@@ -3,6 +3,8 @@
 #ifndef VELT_TESTS_TOOLKIT_VELT_PROGRAM_H
 #define VELT_TESTS_TOOLKIT_VELT_PROGRAM_H
 
+#include <sys/resource.h>
+
 #include <string>
 #include <utility>
 #include <vector>
@@ -30,8 +32,11 @@ struct OpenHook {
 };
 // velt with the hook loaded into it and its workers.
 e2e::RunResult run_velt_with_open_hook(const std::vector<std::string>& args, const OpenHook& hook);
-// The same with the size a file may grow to (RLIMIT_FSIZE) set to `bytes`
-// for the child alone.
+// The same with the soft limit of `resource` (RLIMIT_NOFILE, ...) set to
+// `value` for the child alone.
+e2e::RunResult run_velt_with_limit(const std::vector<std::string>& args, int resource,
+                                   rlim_t value);
+// The same with the size a file may grow to (RLIMIT_FSIZE) set to `bytes`.
 e2e::RunResult run_velt_with_file_size_limit(const std::vector<std::string>& args, size_t bytes);
 // velt with its standard output and error on a pseudo-terminal; `err` holds
 // everything the terminal received.
