@@ -56,10 +56,12 @@ int run_join_command(const std::vector<std::string>& args) {
   JoinPlan plan;
   if (!plan_join(parts, &plan, &error)) return report_failure("join: " + error);
 
+  // built whole and read back before it is named or, for a pipe or FIFO, sent
   AtomicFile out;
-  if (!out.open(output, &error)) return report_failure("join: cannot write " + output + ": " + error);
+  if (!out.open(output, &error, AtomicFile::NonRegular::COPY_ON_COMMIT))
+    return report_failure("join: cannot write " + output + ": " + error);
   bool write_failed = false;
-  if (!write_join(parts, plan, out.fd(), output, &write_failed, &error)) {
+  if (!write_join(parts, plan, out.fd(), &write_failed, &error)) {
     if (write_failed) return report_failure("join: failed to write " + output + ": " + error);
     return report_failure("join: " + error);
   }

@@ -277,7 +277,7 @@ EncodingOutcome encode_in_workers(const ParallelRequest& request, std::string* f
     *failure = "cannot join the parts: " + error;
   } else {
     bool write_failed = false;
-    joined = write_join(parts, plan, out.fd(), request.output, &write_failed, &error);
+    joined = write_join(parts, plan, out.fd(), &write_failed, &error);
     if (write_failed) {
       outcome.result = VELT_ERR_WRITE;
       outcome.output_error = error;

@@ -56,10 +56,6 @@ class OwnedFd {
   }
   OwnedFd(const OwnedFd&) = delete;
   OwnedFd& operator=(const OwnedFd&) = delete;
-  OwnedFd& operator=(OwnedFd&& other) noexcept {
-    std::swap(fd_, other.fd_);
-    return *this;
-  }
   int get() const { return fd_; }
 
  private:
@@ -190,13 +186,6 @@ bool refuse_changed_frame(int32_t frame, const PartInfo& earlier, const PartInfo
   return false;
 }
 
-// A new descriptor for reading the regular file that `fd` writes, or -1.
-int open_again_for_reading(int fd) {
-  struct stat st;
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return -1;
-  return open(("/proc/self/fd/" + std::to_string(fd)).c_str(), O_RDONLY | O_CLOEXEC);
-}
-
 // Checks the joined file at `fd` (of `size` bytes expected) with the reader,
 // and names the part whose records a fault lies in.
 bool read_back(int fd, uint64_t size, const std::vector<PartInfo>& parts, const JoinPlan& plan,
@@ -322,28 +311,18 @@ bool plan_join(std::vector<PartInfo>& parts, JoinPlan* plan, std::string* error)
 }
 
 bool write_join(const std::vector<PartInfo>& parts, const JoinPlan& plan, int out_fd,
-                const std::string& out_path, bool* write_failed, std::string* error) {
+                bool* write_failed, std::string* error) {
   *write_failed = false;
   auto failed_writing = [&](const std::string& reason) {
     *error = reason;
     *write_failed = true;
     return false;
   };
-  // the file is read back from where it is written, or made beside the output first
-  OwnedFd check(open_again_for_reading(out_fd));
-  OwnedFd staging;
-  if (check.get() < 0) {
-    std::string reason;
-    staging = OwnedFd(open_unnamed_file_beside(out_path, &reason));
-    if (staging.get() < 0) return failed_writing(reason);
-  }
-  const int target = staging.get() >= 0 ? staging.get() : out_fd;
-
   uint8_t header[VELT_HEADER_SIZE];
   std::memcpy(header, parts[0].velt_header, sizeof header);
   header[VELT_OFFSET_FRAME_COUNT] = uint8_t(plan.frame_count >> 8);
   header[VELT_OFFSET_FRAME_COUNT + 1] = uint8_t(plan.frame_count & 0xFF);
-  if (!write_all(target, header, sizeof header)) return failed_writing(std::strerror(errno));
+  if (!write_all(out_fd, header, sizeof header)) return failed_writing(std::strerror(errno));
   uint64_t size = sizeof header;
   for (size_t i = 0; i < plan.part_count; ++i) {
     const PartInfo& part = parts[i];
@@ -360,7 +339,7 @@ bool write_join(const std::vector<PartInfo>& parts, const JoinPlan& plan, int ou
     bool unchanged = !rehash || read_at(open_part.fd(), h, sizeof h, 0);
     if (unchanged) {
       StreamFault fault = stream_bytes(open_part.fd(), VELT_PART_HEADER_SIZE, part.payload_size,
-                                       rehash ? &hash : nullptr, target);
+                                       rehash ? &hash : nullptr, out_fd);
       if (fault == StreamFault::WRITE) return failed_writing(std::strerror(errno));
       unchanged = fault == StreamFault::NONE &&
                   (!rehash || velt_part_file_hash(hash, h) == part.hash);
@@ -371,10 +350,5 @@ bool write_join(const std::vector<PartInfo>& parts, const JoinPlan& plan, int ou
     }
     size += part.payload_size;
   }
-  if (!read_back(staging.get() >= 0 ? staging.get() : check.get(), size, parts, plan, error))
-    return false;
-  if (staging.get() >= 0 &&
-      stream_bytes(staging.get(), 0, size, nullptr, out_fd) != StreamFault::NONE)
-    return failed_writing(std::strerror(errno));
-  return true;
+  return read_back(out_fd, size, parts, plan, error);
 }

@@ -75,15 +75,14 @@ struct JoinPlan {
 // nothing. Returns false with a one-line `error`.
 bool plan_join(std::vector<PartInfo>& parts, JoinPlan* plan, std::string* error);
 
-// Writes the file of `plan` to `out_fd`, open for writing: the header, then
-// each part's records. A part read from its path is hashed again on the way,
-// since it may have changed since it was checked. Then the file is read back
-// and must pass the reader's layout check in the parts' mode. An output that
-// cannot be read back (one written in place, such as a FIFO) is made in an
-// unnamed file beside `out_path` first and copied to `out_fd` once checked.
-// Returns false with a one-line `error`; `write_failed` tells that the parts
-// were fine but writing was not.
+// Writes the file of `plan` to `out_fd`, a regular file open for reading
+// and writing (an AtomicFile opened with COPY_ON_COMMIT is one, whatever the
+// output): the header, then each part's records. A part read from its path
+// is hashed again on the way, since it may have changed since it was checked.
+// Then the file is read back and must pass the reader's layout check in the
+// parts' mode. Returns false with a one-line `error`; `write_failed` tells
+// that the parts were fine but writing was not.
 bool write_join(const std::vector<PartInfo>& parts, const JoinPlan& plan, int out_fd,
-                const std::string& out_path, bool* write_failed, std::string* error);
+                bool* write_failed, std::string* error);
 
 #endif

@@ -243,9 +243,8 @@ RunResult run_program(const std::string& program, const std::vector<std::string>
   return collect(pid, out_pipe[0], err_pipe[0]);
 }
 
-RunResult run_program_with_address_space_limit(const std::string& program,
-                                               const std::vector<std::string>& args,
-                                               uint64_t bytes) {
+RunResult run_program_with_limit(const std::string& program, const std::vector<std::string>& args,
+                                 int resource, uint64_t value) {
   int out_pipe[2], err_pipe[2];
   if (pipe(out_pipe) != 0 || pipe(err_pipe) != 0) {
     ADD_FAILURE() << "pipe failed";
@@ -260,9 +259,9 @@ RunResult run_program_with_address_space_limit(const std::string& program,
       _exit(127);
     for (int fd : {null_fd, out_pipe[0], out_pipe[1], err_pipe[0], err_pipe[1]}) close(fd);
     struct rlimit limit;
-    if (getrlimit(RLIMIT_AS, &limit) != 0) _exit(127);
-    limit.rlim_cur = bytes;
-    if (setrlimit(RLIMIT_AS, &limit) != 0) _exit(127);
+    if (getrlimit(resource, &limit) != 0) _exit(127);
+    limit.rlim_cur = value;
+    if (setrlimit(resource, &limit) != 0) _exit(127);
     execve(argv[0], argv.data(), environ);
     _exit(127);
   }

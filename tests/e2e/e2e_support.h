@@ -84,11 +84,11 @@ struct RunResult {
 // Runs `program` with `args` after it (argv[0] is the program path) and no stdin,
 // waits for it and returns what it printed and how it ended.
 RunResult run_program(const std::string& program, const std::vector<std::string>& args);
-// The same with the child's address space (RLIMIT_AS, as `ulimit -v` sets it)
-// limited to `bytes`, set between fork and exec.
-RunResult run_program_with_address_space_limit(const std::string& program,
-                                               const std::vector<std::string>& args,
-                                               uint64_t bytes);
+// The same with the soft limit of `resource` in the child set to `value`
+// between fork and exec: RLIMIT_AS as `ulimit -v` sets it, RLIMIT_NOFILE,
+// RLIMIT_FSIZE.
+RunResult run_program_with_limit(const std::string& program, const std::vector<std::string>& args,
+                                 int resource, uint64_t value);
 // The two programs under test.
 RunResult run_encode(const std::vector<std::string>& args);
 RunResult run_encode_flags(const std::vector<std::string>& args);

@@ -98,7 +98,7 @@ TEST(AddressSpaceLimit, BelowTheGuardPageReservationTheOutputIsTheSame) {
       SCOPED_TRACE(std::to_string(limit / MIB) + " MiB of address space");
       TempDir limited_dir;
       Launcher limited = [limit](const std::string& program, const std::vector<std::string>& args) {
-        return e2e::run_program_with_address_space_limit(program, args, limit);
+        return e2e::run_program_with_limit(program, args, RLIMIT_AS, limit);
       };
       EXPECT_EQ(way.make(limited, pattern, limited_dir), expected);
     }
@@ -145,7 +145,7 @@ TEST(AddressSpaceLimit, WithoutRoomForAModuleMemoryEachProgramFailsInOneLine) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.why);
-    RunResult r = e2e::run_program_with_address_space_limit(c.program, c.args, LIMIT);
+    RunResult r = e2e::run_program_with_limit(c.program, c.args, RLIMIT_AS, LIMIT);
     EXPECT_EQ(r.signal, 0);
     EXPECT_EQ(r.exit_status, c.status);
     EXPECT_EQ(r.out, c.out);

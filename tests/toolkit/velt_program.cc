@@ -55,16 +55,7 @@ e2e::RunResult run_velt_with_open_hook(const std::vector<std::string>& args, con
 
 e2e::RunResult run_velt_with_limit(const std::vector<std::string>& args, int resource,
                                    rlim_t value) {
-  // the child inherits the lowered limit at its start; this process opens
-  // and writes nothing while it is in force here
-  struct rlimit saved;
-  getrlimit(resource, &saved);
-  struct rlimit lowered = saved;
-  lowered.rlim_cur = value;
-  setrlimit(resource, &lowered);
-  e2e::RunResult result = run_velt(args);
-  setrlimit(resource, &saved);
-  return result;
+  return e2e::run_program_with_limit(VELT_PATH, args, resource, value);
 }
 
 e2e::RunResult run_velt_with_file_size_limit(const std::vector<std::string>& args, size_t bytes) {
