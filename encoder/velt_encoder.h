@@ -16,7 +16,8 @@ enum {
   VELT_ERR_DECODE_FRAME = 7,    // a later frame exists but does not decode
   VELT_ERR_TOO_MANY_FRAMES = 8, // frame 65535 exists: the header counts no more
   VELT_ERR_PART_RANGE = 9,      // encode_part was given no range of frames
-  VELT_ERR_FRAME_CHANGED = 10,  // frame 0 read again for the closing record is another picture
+  VELT_ERR_FRAME_CHANGED = 10,  // frame 0 read again for the closing record is another
+                                // picture (and, in the host, a frame two workers read apart)
 };
 
 // What the last run did, for the host. A failure at a later frame (codes 2,

@@ -1,5 +1,6 @@
 #include "encoder_failure.h"
 
+#include "printable_text.h"
 #include "velt_encoder.h"
 
 namespace {
@@ -12,7 +13,8 @@ std::string with_reason(const std::string& text, const std::string& reason) {
 
 std::string encoder_failure_message(const EncodingOutcome& outcome, const std::string& output,
                                     const std::function<std::string(int32_t)>& frame_path) {
-  const std::string& reason = outcome.report.reason;
+  // the module's or a part file's words: shown escaped, on one line
+  const std::string reason = printable_text(outcome.report.reason);
   const int32_t failing = outcome.report.failing_frame;
   const std::string frame = failing >= 0 ? frame_path(failing) : "?";
   switch (outcome.result) {

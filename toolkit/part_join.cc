@@ -10,7 +10,6 @@
 #include <cstring>
 
 #include "atomic_file.h"
-#include "printable_text.h"
 #include "velt_encoder.h"
 #include "velt_reader.h"
 
@@ -125,7 +124,7 @@ bool parse_part_header(const uint8_t* h, uint64_t file_size, const PartSource& s
   part->hash = velt_part_get64(h + VELT_PART_OFFSET_HASH);
   const char* reason = reinterpret_cast<const char*>(h + VELT_PART_OFFSET_REASON);
   size_t reason_length = strnlen(reason, VELT_PART_REASON_SIZE);
-  part->reason = printable_text(std::string(reason, reason_length));
+  part->reason.assign(reason, reason_length);
 
   const uint8_t* header = part->velt_header;
   bool fields_valid =

@@ -38,7 +38,7 @@ struct PartInfo {
   uint64_t last_hash = 0;
   uint64_t payload_size = 0;
   uint64_t hash = 0;   // velt_part_file_hash of the whole part
-  std::string reason;  // printable_text of the header's reason
+  std::string reason;  // the header's reason, as it stands: printable_text it to show it
 };
 
 // The frames [first, end) of part `index` of `count` of a sequence of
