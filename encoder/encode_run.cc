@@ -146,8 +146,9 @@ LoadResult load_frame(int32_t number) {
   }
   run.current = Image{frame.pixels, frame.width, frame.height};
   if (frame.width % 4 != 0 || frame.height % 4 != 0) {
-    printf("Error!The width and height must be divisible by 4: %s is %ux%u.\n", run.frame_path,
-           frame.width, frame.height);
+    // the fixed message as it stands, the frame and its size on a line of their own
+    puts("Error!The width and height must be divisible by 4.");
+    printf("Frame %s is %ux%u.\n", run.frame_path, frame.width, frame.height);
     fail(VELT_ERR_NOT_MULTIPLE_OF_4, size_text(run.current));
     release(&run.current);
     return FAILED;
