@@ -97,8 +97,6 @@ AtomicFile::~AtomicFile() { discard(); }
 
 bool AtomicFile::open(const std::string& path, std::string* error, NonRegular non_regular) {
   discard();
-  // a run ended by a signal ends as documented, with 128 + its number
-  end_cleanly_on_signals();
   auto fail = [&](int number) {
     errno = number;
     *error = std::strerror(number);

@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "encoding_call.h"
+#include "interrupt_cleanup.h"
 
 namespace {
 
@@ -52,6 +53,8 @@ int32_t parse_int_argument(const char* text) {
 }
 
 int run_encoder(const char* pattern, const char* output, int32_t fps, int32_t flags) {
+  // a signal ends the run with 128 + its number and leaves nothing behind
+  end_cleanly_on_signals();
   std::printf("Input pattern: %s\n", pattern);
   std::printf("Output: %s\n", output);
   std::printf("FPS: %d\n", fps);

@@ -8,7 +8,8 @@
 
 // Prints the run's banner, encodes through the module with the given flags,
 // prints the result line and tears everything down. Returns the exit status.
-// A trap in the module prints its reason on standard error and aborts.
+// A trap in the module prints its reason on standard error and aborts; a
+// signal that ends a program ends the run with 128 + its number.
 int run_encoder(const char* pattern, const char* output, int32_t fps, int32_t flags);
 
 // Ends the process after a trap in the module: the trap's message on standard

@@ -58,7 +58,6 @@ InterruptsHeld::~InterruptsHeld() { sigprocmask(SIG_SETMASK, &previous_, nullptr
 bool remove_on_interrupt(const char* path) {
   size_t length = std::strlen(path);
   if (length >= MAX_PATH_BYTES) return false;
-  end_cleanly_on_signals();
   InterruptsHeld held;
   for (Entry& e : entries) {
     if (e.used) continue;

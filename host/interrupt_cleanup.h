@@ -9,12 +9,14 @@
 #include <csignal>
 
 // Installs the handler, once, for each of those signals that the process
-// does not ignore (nohup, a background job); later calls do nothing.
+// does not ignore (nohup, a background job); later calls do nothing. Each
+// program calls it at its start: code that writes files never takes the
+// signals over by itself, so a test runner or fuzzer keeps its own handlers.
 void end_cleanly_on_signals();
 
-// Registers `path` for removal should a signal end the run, installing the
-// handler first. Returns false when the table is full or the path too long;
-// nothing is registered then.
+// Registers `path` for removal should one of those signals end the run.
+// Returns false when the table is full or the path too long; nothing is
+// registered then.
 bool remove_on_interrupt(const char* path);
 // Takes `path` off the table; it is no longer removed by a signal.
 void keep_on_interrupt(const char* path);

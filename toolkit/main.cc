@@ -8,6 +8,7 @@
 
 #include "command_line.h"
 #include "commands.h"
+#include "interrupt_cleanup.h"
 #include "velt_commit.h"  // VELT_COMMIT, written by the build
 
 namespace {
@@ -63,6 +64,8 @@ int main(int argc, char** argv) {
   // a file that outgrows the size limit is a write that fails with a reason
   // to report, not a death that leaves a temporary file behind
   std::signal(SIGXFSZ, SIG_IGN);
+  // a signal ends a run with 128 + its number and leaves nothing behind
+  end_cleanly_on_signals();
   std::vector<std::string> args(argv + 2, argv + argc);
   for (const Command& command : kCommands)
     if (first == command.name) return command.run(args);
