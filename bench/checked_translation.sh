@@ -30,9 +30,7 @@ fi
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-median() {  # numbers on stdin
-  sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
-}
+source bench/median.sh
 
 echo "| sequence | size | mode | frames | guard pages, CPU s | checked, CPU s | checked / guard pages | same bytes |"
 echo "|---|---|---|---|---|---|---|---|"

@@ -26,9 +26,7 @@ command -v ffmpeg >/dev/null || { echo "bench: ffmpeg is not installed" >&2; exi
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-median() {  # numbers on stdin
-  sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
-}
+source bench/median.sh
 
 echo "| sequence | frames | size | program | wall s | CPU s | wall / velt --raw |"
 echo "|---|---|---|---|---|---|---|"

@@ -41,8 +41,6 @@ class AtomicFile {
   // The descriptor to write to; -1 before open(). Open for reading too,
   // except when it is a device or FIFO written in place.
   int fd() const { return fd_; }
-  // True when the output is written in place rather than made whole first.
-  bool in_place() const { return in_place_; }
 
   // Writes the file to disk and gives it its name (or copies it out to the
   // file that is not a regular one), then closes it. Returns false with
