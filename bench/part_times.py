@@ -30,7 +30,7 @@ import time
 # first .. end - 1 it holds are the 32-bit fields at these offsets
 PART_MAGIC = b"VELTPART"
 PART_OFFSET_FIRST = 28
-PART_HEADER_SIZE = 248
+PART_HEADER_SIZE = 256
 
 
 def timed(command):

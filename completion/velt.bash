@@ -40,7 +40,7 @@ _velt() {
 
     local options
     case $command in
-        encode) options="--fps --mode --jobs --part --quiet --help" ;;
+        encode) options="--fps --mode --tolerance --jobs --part --quiet --help" ;;
         join) options="--help" ;;
         info) options="--mode --record-size --help" ;;
         decode) options="--raw --mode --help" ;;
@@ -73,7 +73,7 @@ _velt() {
         fi
         case $word in
             --) options_ended=1 ;;
-            --mode | --record-size | --heatmap | --fps | --jobs | -j | --part)
+            --mode | --record-size | --heatmap | --fps | --tolerance | --jobs | -j | --part)
                 # the value follows, as the next word or after '='
                 [[ $word == --part ]] && part=1
                 [[ ${COMP_WORDS[i+1]} == = ]] && ((i++))

@@ -10,8 +10,9 @@
 #include "change_map.h"
 #include "container.h"
 #include "frame_file.h"
-#include "velt_part_format.h"
 #include "velt_encoder.h"
+#include "velt_part_format.h"
+#include "visible_change.h"
 
 namespace {
 
@@ -36,6 +37,10 @@ struct EncodingRun {
   char frame_path[FRAME_PATH_SIZE];
   Image current;
   Image previous;
+  // With a tolerance, the source each displayed block was made from: what
+  // a block's source is measured against to decide whether to store it
+  int32_t tolerance;
+  Image reference;
   uint32_t first_width;  // frame 0's size, which every frame must have
   uint32_t first_height;
   uint64_t first_hash;  // frame 0's picture, which the closing record must lead back to
@@ -50,6 +55,7 @@ struct EncodingRun {
 };
 
 EncodingRun run;
+int32_t tolerance_setting = 0;  // kept from one run to the next
 
 // Writes `number` in decimal ("%d") at `out`; returns the digit count.
 int format_decimal(int32_t number, char* out) {
@@ -146,9 +152,8 @@ LoadResult load_frame(int32_t number) {
   }
   run.current = Image{frame.pixels, frame.width, frame.height};
   if (frame.width % 4 != 0 || frame.height % 4 != 0) {
-    // the fixed message as it stands, the frame and its size on a line of their own
+    // the fixed message as it stands: the frame's size is in the report
     puts("Error!The width and height must be divisible by 4.");
-    printf("Frame %s is %ux%u.\n", run.frame_path, frame.width, frame.height);
     fail(VELT_ERR_NOT_MULTIPLE_OF_4, size_text(run.current));
     release(&run.current);
     return FAILED;
@@ -183,18 +188,58 @@ void keep_as_previous() {
   run.current = Image{};
 }
 
+// Which blocks a frame record stores.
+enum FrameKind {
+  FIRST_FRAME,    // frame 0: every block
+  LATER_FRAME,    // the changed blocks
+  REFRESH_FRAME,  // with a tolerance, every block that looks different at all
+};
+
+// The kind of the record of frame `number` (0 for the closing record).
+FrameKind kind_of_frame(int32_t number, bool closing) {
+  if (run.tolerance == 0) return LATER_FRAME;
+  return closing || number % VELT_REFRESH_INTERVAL == 0 ? REFRESH_FRAME : LATER_FRAME;
+}
+
+// Makes run.current every block's reference.
+void set_all_references() {
+  size_t size = size_t(run.current.width) * run.current.height * 4;
+  memcpy(run.reference.pixels, run.current.pixels, size);
+}
+
+// Fills run.change_flags for run.current's record. With a tolerance, the
+// references move on to the blocks it stores: all of them after a first or
+// refresh frame, which becomes every block's reference.
+void choose_blocks(FrameKind kind) {
+  const Image& image = run.current;
+  uint32_t block_count = (image.width / 4) * (image.height / 4);
+  if (kind == FIRST_FRAME) {
+    memset(run.change_flags, 1, block_count);
+    if (run.tolerance != 0) set_all_references();
+  } else if (run.tolerance == 0) {
+    detect_changes(image.pixels, run.previous.pixels, image.width, image.height,
+                   run.change_flags);
+  } else {
+    bool alpha_aware = (run.mode & VELT_MODE_ALPHA_AWARE) != 0;
+    int32_t tolerance = kind == REFRESH_FRAME ? 0 : run.tolerance;
+    detect_visible_changes(image.pixels, run.reference.pixels, image.width, image.height,
+                           alpha_aware, tolerance, run.change_flags);
+    if (kind == REFRESH_FRAME) {
+      set_all_references();
+    } else {
+      update_references(image.pixels, run.reference.pixels, image.width, image.height,
+                        run.change_flags);
+    }
+  }
+}
+
 // Writes run.current's frame record: the change map, then a record for each
 // flagged block. run.current then becomes run.previous.
-void encode_frame(bool first) {
+void encode_frame(FrameKind kind) {
   const Image& image = run.current;
   uint32_t blocks_across = image.width / 4;
   uint32_t block_count = blocks_across * (image.height / 4);
-  if (first) {
-    memset(run.change_flags, 1, block_count);
-  } else {
-    detect_changes(image.pixels, run.previous.pixels, image.width, image.height,
-                   run.change_flags);
-  }
+  choose_blocks(kind);
   write_bytes(run.change_map, pack_change_map(run.change_flags, block_count, run.change_map));
   for (uint32_t y = 0; y < image.height; y += 4) {
     for (uint32_t x = 0; x < image.width; x += 4) {
@@ -228,6 +273,7 @@ bool has_first_size(int32_t number, bool closing) {
 int32_t end_run() {
   release(&run.previous);
   release(&run.current);
+  release(&run.reference);
   fflush(stdout);
   run.report.result = run.result;
   return run.result;
@@ -255,6 +301,7 @@ bool begin_run(const char* pattern, const char* output, int32_t flags, int32_t f
   run.mode = flags & VELT_MODE_BITS;
   run.rate_code = header_rate_code(fps, flags);
   run.payload_hash = VELT_PART_HASH_START;
+  run.tolerance = tolerance_setting;
 
   run.out = fopen(output, "wb");
   if (run.out != nullptr) return true;
@@ -281,6 +328,18 @@ bool load_first_frame() {
   run.first_width = run.current.width;
   run.first_height = run.current.height;
   run.first_hash = image_hash(run.current);
+  if (run.tolerance != 0) {
+    // the references: one frame, made once for the whole run
+    size_t size = size_t(run.current.width) * run.current.height * 4;
+    run.reference = Image{static_cast<unsigned char*>(malloc(size)), run.current.width,
+                          run.current.height};
+    if (run.reference.pixels == nullptr) {
+      printf("Error!Cannot read frame %s: %s.\n", run.frame_path, strerror(ENOMEM));
+      fail(VELT_ERR_READ_FRAME, strerror(ENOMEM));
+      run.report.failing_frame = 0;
+      return false;
+    }
+  }
   set_header_size(run.header, run.current.width / 4, run.current.height / 4);
   return true;
 }
@@ -297,7 +356,7 @@ int32_t encode_frames(int32_t from, int32_t end) {
       run.report.failing_frame = number;
       break;
     }
-    encode_frame(false);
+    encode_frame(kind_of_frame(number, false));
   }
   return number;
 }
@@ -310,7 +369,7 @@ bool write_closing_record() {
   if (ferror(run.out)) return false;
   if (load_frame(0) == LOADED && has_first_size(0, true)) {
     if (image_hash(run.current) == run.first_hash) {
-      encode_frame(false);
+      encode_frame(kind_of_frame(0, true));
       return true;
     }
     printf("Error!Frame 0 changed during the run: %s is not the picture encoded first.\n",
@@ -372,10 +431,39 @@ void fill_part_header(uint8_t* part, int32_t first, int32_t end, bool closing,
   velt_part_put64(part + VELT_PART_OFFSET_BEFORE_HASH, before_hash);
   velt_part_put64(part + VELT_PART_OFFSET_LAST_HASH, last_hash);
   velt_part_put64(part + VELT_PART_OFFSET_PAYLOAD_SIZE, run.payload_size);
+  velt_part_put32(part + VELT_PART_OFFSET_TOLERANCE, static_cast<uint32_t>(run.tolerance));
+  velt_part_put32(part + VELT_PART_OFFSET_REFRESH, VELT_REFRESH_INTERVAL);
   snprintf(reinterpret_cast<char*>(part + VELT_PART_OFFSET_REASON), VELT_PART_REASON_SIZE, "%s",
            run.report.reason);
   // last: the hash covers every other field, its own still zero
   velt_part_put64(part + VELT_PART_OFFSET_HASH, velt_part_file_hash(run.payload_hash, part));
+}
+
+// Reads what the records of a part that starts at frame `first` are measured
+// against, leaving frame `first` - 1 in run.current: that frame, and with a
+// tolerance, the references the frames before it leave, from the last
+// refresh frame on. The part's frames follow them: one that is missing is a
+// failure (reported), not the end of the frames.
+bool read_frames_before(int32_t first) {
+  for (int32_t number = velt_part_first_read(first, run.tolerance); number < first; number++) {
+    LoadResult loaded = load_frame(number);
+    if (loaded == MISSING) {
+      printf("Error!Cannot read frame %s: it is missing.\n", run.frame_path);
+      fail(VELT_ERR_READ_FRAME, strerror(ENOENT));
+    }
+    if (loaded != LOADED || !has_first_size(number, false)) {
+      run.report.failing_frame = number;
+      return false;
+    }
+    // the references as the run that stores this frame leaves them
+    if (run.tolerance != 0 && number % VELT_REFRESH_INTERVAL == 0) {
+      set_all_references();
+    } else if (run.tolerance != 0) {
+      choose_blocks(LATER_FRAME);
+    }
+    if (number < first - 1) release(&run.current);
+  }
+  return true;
 }
 
 }  // namespace
@@ -386,7 +474,7 @@ int32_t compress_video_wasm(const char* pattern, const char* output, int32_t fla
   // frame 0: the header, then every block
   if (!load_first_frame()) return abandon_output();
   write_bytes(run.header, VELT_HEADER_SIZE);
-  encode_frame(true);
+  encode_frame(FIRST_FRAME);
 
   // frames 1, 2, ... up to the first missing one; the header's count is 16
   // bits, so frame 65535 is one too many
@@ -429,23 +517,13 @@ int32_t encode_part(const char* pattern, const char* output, int32_t flags, int3
   uint64_t before_hash = 0;
   int32_t from = first;
   if (first == 0 && end > 0) {
-    encode_frame(true);
+    encode_frame(FIRST_FRAME);
     from = 1;
   } else if (first == 0) {
     release(&run.current);
   } else {
     release(&run.current);
-    LoadResult before = load_frame(first - 1);
-    // the part's frames follow it: without it there is nothing to encode
-    // them against, which is a failure, not the end of the frames
-    if (before == MISSING) {
-      printf("Error!Cannot read frame %s: it is missing.\n", run.frame_path);
-      fail(VELT_ERR_READ_FRAME, strerror(ENOENT));
-    }
-    if (before != LOADED || !has_first_size(first - 1, false)) {
-      run.report.failing_frame = first - 1;
-      return abandon_output();
-    }
+    if (!read_frames_before(first)) return abandon_output();
     before_hash = image_hash(run.current);
     keep_as_previous();
   }
@@ -465,3 +543,9 @@ int32_t encode_part(const char* pattern, const char* output, int32_t flags, int3
 }
 
 const RunReport* last_run_report(void) { return &run.report; }
+
+int32_t set_tolerance(int32_t levels) {
+  if (levels < 0 || levels > VELT_MAX_TOLERANCE) return -1;
+  tolerance_setting = levels;
+  return 0;
+}

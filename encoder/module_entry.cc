@@ -20,3 +20,8 @@ extern "C" __attribute__((export_name("r"))) int32_t module_encode_part(
 extern "C" __attribute__((export_name("q"))) const RunReport* module_run_report() {
   return last_run_report();
 }
+
+// The tolerance of the runs that follow, in levels; 0 or -1 (refused).
+extern "C" __attribute__((export_name("s"))) int32_t module_set_tolerance(int32_t levels) {
+  return set_tolerance(levels);
+}

@@ -38,6 +38,23 @@ struct RunReport {
   char reason[RUN_REASON_SIZE];
 };
 
+// With a tolerance, every frame whose number is a multiple of this interval
+// is a refresh frame: its blocks are stored at any visible difference from
+// their references, and its source then becomes every block's reference. The
+// closing record is stored the same way. A part of a run that starts after
+// frame F needs only the frames from the last refresh frame up to F to know
+// every reference, whatever the earlier parts stored.
+enum { VELT_MAX_TOLERANCE = 64, VELT_REFRESH_INTERVAL = 64 };
+
+// The first frame that a part whose records start at frame `first` reads
+// before its range: the frame before it, or with a tolerance, the last
+// refresh frame up to that one.
+static inline int32_t velt_part_first_read(int32_t first, int32_t tolerance) {
+  if (first <= 0) return 0;
+  if (tolerance == 0) return first - 1;
+  return (first - 1) - (first - 1) % VELT_REFRESH_INTERVAL;
+}
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -62,6 +79,14 @@ int32_t encode_part(const char* pattern, const char* output, int32_t flags, int3
 
 // The report of the last call of compress_video_wasm or encode_part.
 const RunReport* last_run_report(void);
+
+// Sets the tolerance, in levels, of the runs that follow: 0 (the default)
+// stores every block that differs by a single byte from the previous frame;
+// N > 0 stores a block only when its visible picture differs by more than N
+// levels from the source its displayed record was made from (see
+// visible_change.h). Returns 0, or -1 for a tolerance outside 0 to
+// VELT_MAX_TOLERANCE, which leaves it as it was.
+int32_t set_tolerance(int32_t levels);
 
 #ifdef __cplusplus
 }

@@ -26,7 +26,8 @@
 
 enum {
   VELT_PART_MAGIC_SIZE = 8,
-  VELT_PART_VERSION = 2,  // 1: the hash covered the payload alone
+  // 1: the hash covered the payload alone; 2: no tolerance or refresh interval
+  VELT_PART_VERSION = 3,
   VELT_PART_REASON_SIZE = 160,
 
   VELT_PART_OFFSET_MAGIC = 0,          // "VELTPART"
@@ -44,8 +45,10 @@ enum {
                                        // the part holds no frame), 0 when there is none
   VELT_PART_OFFSET_PAYLOAD_SIZE = 72,  // 64 bits: bytes after the header
   VELT_PART_OFFSET_HASH = 80,          // 64 bits: velt_part_file_hash of the part
-  VELT_PART_OFFSET_REASON = 88,        // what stopped the part, NUL-padded text
-  VELT_PART_HEADER_SIZE = VELT_PART_OFFSET_REASON + VELT_PART_REASON_SIZE,  // 248
+  VELT_PART_OFFSET_TOLERANCE = 88,     // 32 bits: the run's tolerance in levels
+  VELT_PART_OFFSET_REFRESH = 92,       // 32 bits: the run's refresh interval in frames
+  VELT_PART_OFFSET_REASON = 96,        // what stopped the part, NUL-padded text
+  VELT_PART_HEADER_SIZE = VELT_PART_OFFSET_REASON + VELT_PART_REASON_SIZE,  // 256
 };
 
 static const uint8_t VELT_PART_MAGIC[VELT_PART_MAGIC_SIZE] = {'V', 'E', 'L', 'T',

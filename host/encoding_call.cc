@@ -37,11 +37,11 @@ bool read_run_report(PairedModuleHost<EncoderModule>& module, ModuleRunReport* r
 const char kListedFramePattern[] = "frame_X.png";
 
 FileGrants listed_frame_grants(const std::vector<std::string>& frames,
-                               const EncodingRequest::PartRange* part) {
+                               const EncodingRequest::PartRange* part, int32_t tolerance) {
   const int64_t count = int64_t(frames.size());
   int64_t low = 0, high = count;  // the granted numbers besides frame 0
   if (part) {
-    low = std::max<int64_t>(part->first - 1, 0);
+    low = velt_part_first_read(part->first, tolerance);
     high = std::min<int64_t>(part->end, count);
   }
   FileGrants grants;
@@ -81,8 +81,9 @@ EncodingOutcome run_encoding_call(const EncodingRequest& request, EncodingConsol
   if (request.frames) output.refusal = listed_output_conflict(*request.frames, request.output);
   if (output.refusal.empty() && (!request.frames || *request.pattern != '\0'))
     output.refusal = output_conflict(request.pattern, request.output);
-  FileGrants grants = request.frames ? listed_frame_grants(*request.frames, request.part)
-                                     : pattern_grants(request.pattern);
+  FileGrants grants = request.frames
+                         ? listed_frame_grants(*request.frames, request.part, request.tolerance)
+                         : pattern_grants(request.pattern);
   grants.output = &output;
   const char* pattern = request.frames ? kListedFramePattern : request.pattern;
 
@@ -111,6 +112,11 @@ EncodingOutcome run_encoding_call(const EncodingRequest& request, EncodingConsol
       } else if (outcome.trap == WASM_RT_TRAP_NONE) {
         console.calling();
         outcome.trap = module.call([&] {
+          if (request.tolerance != 0 &&
+              module.invoke(VELT_EXPORT(velt, s), uint32_t(request.tolerance)) != 0) {
+            outcome.tolerance_refused = true;
+            return;
+          }
           if (const EncodingRequest::PartRange* part = request.part) {
             outcome.result = module.invoke(VELT_EXPORT(velt, r), pattern_at, output_at,
                                            uint32_t(request.flags), uint32_t(request.fps),

@@ -31,6 +31,10 @@ struct EncodingRequest {
     bool closing;
   };
   const PartRange* part = nullptr;
+  // The tolerance in levels (0 to VELT_MAX_TOLERANCE): 0 stores every block
+  // that changed at all; N stores a block only when it looks more than N
+  // levels away from the source its displayed record was made from.
+  int32_t tolerance = 0;
   // When not -1, the output is written into this open file, which the caller
   // keeps, rather than put in place of `output`; output_kept then tells that
   // the module finished it.
@@ -47,9 +51,11 @@ extern const char kListedFramePattern[];
 
 // Grants reading the listed frames under the names kListedFramePattern gives
 // them; the number just past the list is a missing frame. With a part, only
-// frame 0 and the frames from the one before the part to its last are granted.
+// frame 0 and the frames from the first one the part reads before its range
+// (the one before it, or with a tolerance the last refresh frame) to its last
+// are granted.
 FileGrants listed_frame_grants(const std::vector<std::string>& frames,
-                               const EncodingRequest::PartRange* part);
+                               const EncodingRequest::PartRange* part, int32_t tolerance = 0);
 
 // What a front-end shows at each step of the call. The steps run in this
 // order; the defaults show nothing.
@@ -83,6 +89,7 @@ struct ModuleRunReport {
 struct EncodingOutcome {
   wasm_rt_trap_t trap = WASM_RT_TRAP_NONE;  // a trap ended the call
   bool out_of_module_memory = false;  // the module had no memory for the run
+  bool tolerance_refused = false;  // the module refused the tolerance; nothing was encoded
   std::string memory_refusal;  // when not even its memory could be mapped: why
   uint32_t result = 0;  // the entry's result, or 1 or 6 for the output's own failures
   ModuleRunReport report;  // as the module gave it, when it returned

@@ -18,6 +18,7 @@
 #include "parallel_encode.h"
 #include "part_join.h"
 #include "progress_bar.h"
+#include "velt_encoder.h"
 
 namespace {
 
@@ -28,8 +29,10 @@ constexpr long MAX_FPS = 64;
 constexpr long MAX_JOBS = 256;
 
 const char kHelp[] =
-    "Usage: velt encode INPUT OUT.velt [--fps N] [--mode MODE] [--jobs N] [--quiet]\n"
-    "       velt encode INPUT PART --part K/N [--fps N] [--mode MODE] [--quiet]\n"
+    "Usage: velt encode INPUT OUT.velt [--fps N] [--mode MODE] [--tolerance N] [--jobs N]\n"
+    "                   [--quiet]\n"
+    "       velt encode INPUT PART --part K/N [--fps N] [--mode MODE] [--tolerance N]\n"
+    "                   [--quiet]\n"
     "\n"
     "Encodes PNG frames into one looping VELT animation. The frames are decoded\n"
     "and encoded inside the sandboxed encoder module.\n"
@@ -52,6 +55,11 @@ const char kHelp[] =
     "                  alpha     8 bytes, pixels with alpha below 128 transparent\n"
     "                  opaque12  12 bytes, three colours\n"
     "                  alpha12   12 bytes, four alpha levels per pixel\n"
+    "  --tolerance N store a block again only when it would look more than N\n"
+    "                levels (0 to 64) different from what is shown: every shown\n"
+    "                pixel then stays within its record's own error plus N of its\n"
+    "                source, in each channel over any background. Default 0: every\n"
+    "                block that changed at all, as velt-encode-flags does\n"
     "  -j, --jobs N  encode on N cores at once, each worker process taking a run\n"
     "                of frames; default: the number of online processors. --jobs 1\n"
     "                encodes in this process alone\n"
@@ -62,14 +70,16 @@ const char kHelp[] =
     "                terminal)\n"
     "  -h, --help    show this help\n"
     "\n"
-    "The file is byte for byte what velt-encode-flags writes for the same frames\n"
-    "with flags 0, 1, 2 or 3 (the modes in the order above), for any --jobs, and\n"
-    "so is the file that 'velt join' makes of the N parts. On success nothing\n"
+    "Without --tolerance, the file is byte for byte what velt-encode-flags writes\n"
+    "for the same frames with flags 0, 1, 2 or 3 (the modes in the order above).\n"
+    "For any tolerance, it is the same for any --jobs, and so is the file that\n"
+    "'velt join' makes of the N parts. On success nothing\n"
     "is printed but the progress bar; a failure is one line on standard error.\n";
 
 const CommandSyntax kSyntax = {"encode",
                                {{"fps", 0, true},
                                 {"mode", 0, true},
+                                {"tolerance", 0, true},
                                 {"jobs", 'j', true},
                                 {"part", 0, true},
                                 {"quiet", 'q', false}},
@@ -111,8 +121,8 @@ class FrameProgress {
   bool started_ = false;
 };
 
-// Resolves the fps and mode options; 0 or a usage error status.
-int read_settings(const ParsedArguments& parsed, long* fps, BlockMode* mode) {
+// Resolves the fps, mode and tolerance options; 0 or a usage error status.
+int read_settings(const ParsedArguments& parsed, long* fps, BlockMode* mode, long* tolerance) {
   std::string mode_name = parsed.value_or("mode", "opaque");
   std::optional<BlockMode> named = block_mode_from_name(mode_name);
   if (!named)
@@ -125,6 +135,13 @@ int read_settings(const ParsedArguments& parsed, long* fps, BlockMode* mode) {
     return report_usage_error("encode", "--fps takes a whole number from 1 to " +
                                             std::to_string(MAX_FPS) + ", not '" + fps_text + "'");
   *fps = *parsed_fps;
+  std::string tolerance_text = parsed.value_or("tolerance", "0");
+  std::optional<long> parsed_tolerance = parse_number(tolerance_text, 0, VELT_MAX_TOLERANCE);
+  if (!parsed_tolerance)
+    return report_usage_error("encode", "--tolerance takes a whole number of levels from 0 to " +
+                                            std::to_string(VELT_MAX_TOLERANCE) + ", not '" +
+                                            tolerance_text + "'");
+  *tolerance = *parsed_tolerance;
   return EXIT_OK;
 }
 
@@ -157,7 +174,8 @@ int read_sharing(const ParsedArguments& parsed, long* jobs, long* part, long* pa
 }
 
 bool encoded(const EncodingOutcome& outcome) {
-  return outcome.result == 0 && outcome.trap == WASM_RT_TRAP_NONE && !outcome.out_of_module_memory;
+  return outcome.result == 0 && outcome.trap == WASM_RT_TRAP_NONE &&
+         !outcome.out_of_module_memory && !outcome.tolerance_refused;
 }
 
 std::string failure_of(const EncodingOutcome& outcome, const std::string& output,
@@ -167,6 +185,7 @@ std::string failure_of(const EncodingOutcome& outcome, const std::string& output
   if (!outcome.memory_refusal.empty())
     return "encode: the encoder module " + outcome.memory_refusal;
   if (outcome.out_of_module_memory) return "encode: the encoder module has no memory for the paths";
+  if (outcome.tolerance_refused) return "encode: the encoder module refused the tolerance";
   return "encode: " + encoder_failure_message(outcome, output, frame_path);
 }
 
@@ -179,7 +198,9 @@ int run_encode_command(const std::vector<std::string>& args) {
   const std::string& output = parsed.positional[1];
   long fps = 0;
   BlockMode mode = MODE_OPAQUE;
-  if (int status = read_settings(parsed, &fps, &mode); status != EXIT_OK) return status;
+  long tolerance = 0;
+  if (int status = read_settings(parsed, &fps, &mode, &tolerance); status != EXIT_OK)
+    return status;
   long jobs = 1, part = 0, part_count = 0;
   if (int status = read_sharing(parsed, &jobs, &part, &part_count); status != EXIT_OK)
     return status;
@@ -206,6 +227,7 @@ int run_encode_command(const std::vector<std::string>& args) {
                             static_cast<int32_t>(fps),
                             static_cast<int32_t>(mode), static_cast<int>(jobs),
                             [&] { bar.update(++started); }};
+    request.tolerance = static_cast<int32_t>(tolerance);
     std::string failure;
     EncodingOutcome outcome = encode_in_workers(request, &failure);
     bar.finish();
@@ -228,6 +250,7 @@ int run_encode_command(const std::vector<std::string>& args) {
                           static_cast<int32_t>(mode)};
   request.frames = &frames.frames;
   request.non_regular_output = AtomicFile::NonRegular::COPY_ON_COMMIT;
+  request.tolerance = static_cast<int32_t>(tolerance);
   PartSplit split{};
   EncodingRequest::PartRange range{};
   if (part_count > 0) {

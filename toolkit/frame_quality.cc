@@ -53,8 +53,12 @@ std::string json_psnr(const PictureError& error) {
          ", \"alpha_psnr\": " + json_number(alpha_psnr(error));
 }
 
-std::string json_visible(double psnr, double ssim) {
-  return ", \"visible_psnr\": " + json_number(psnr) + ", \"visible_ssim\": " + json_number(ssim, 6);
+// A largest visible difference in levels, to a tenth.
+double levels(uint32_t difference) { return difference / 255.0; }
+
+std::string json_visible(double psnr, double ssim, uint32_t largest) {
+  return ", \"visible_psnr\": " + json_number(psnr) + ", \"visible_ssim\": " +
+         json_number(ssim, 6) + ", \"visible_max_error\": " + json_number(levels(largest), 1);
 }
 
 void add_visible_blocks(const uint8_t* decoded, const uint8_t* source, int width, int height,
@@ -76,8 +80,10 @@ void add_visible_blocks(const uint8_t* decoded, const uint8_t* source, int width
     }
   }
   const VisibleSsim ssim = visible_ssim(decoded, source, width, height, &report->ssim_scratch);
-  report->visible_frames.push_back(VisibleFrameQuality{total, ssim});
+  const uint32_t largest = largest_visible_difference(decoded, source, size_t(width) * height);
+  report->visible_frames.push_back(VisibleFrameQuality{total, ssim, largest});
   VisibleTotals& overall = report->visible_overall;
+  overall.largest = std::max(overall.largest, largest);
   overall.over_black += total.over_black;
   overall.over_white += total.over_white;
   overall.pixels += total.pixels;
@@ -127,23 +133,24 @@ void add_frame_quality(const uint8_t* decoded, const uint8_t* source, int width,
 std::string quality_table(const QualityReport& report) {
   std::string text;
   char line[128];
-  std::snprintf(line, sizeof line, "%5s  %12s  %12s  %12s  %12s\n", "frame", "RGB PSNR",
-                "alpha PSNR", "visible PSNR", "visible SSIM");
+  std::snprintf(line, sizeof line, "%5s  %12s  %12s  %12s  %12s  %11s\n", "frame", "RGB PSNR",
+                "alpha PSNR", "visible PSNR", "visible SSIM", "max visible");
   text += line;
   for (size_t i = 0; i < report.frames.size(); ++i) {
     const VisibleFrameQuality& visible = report.visible_frames[i];
-    std::snprintf(line, sizeof line, "%5zu  %12s  %12s  %12s  %12s\n", i,
+    std::snprintf(line, sizeof line, "%5zu  %12s  %12s  %12s  %12s  %11.1f\n", i,
                   decibels(rgb_psnr(report.frames[i])).c_str(),
                   decibels(alpha_psnr(report.frames[i])).c_str(),
                   decibels(visible_psnr_of_frame(visible)).c_str(),
-                  ssim_text(visible_ssim_of_frame(visible)).c_str());
+                  ssim_text(visible_ssim_of_frame(visible)).c_str(), levels(visible.largest));
     text += line;
   }
-  std::snprintf(line, sizeof line, "%5s  %12s  %12s  %12s  %12s\n", "all",
+  std::snprintf(line, sizeof line, "%5s  %12s  %12s  %12s  %12s  %11.1f\n", "all",
                 decibels(rgb_psnr(report.overall)).c_str(),
                 decibels(alpha_psnr(report.overall)).c_str(),
                 decibels(overall_visible_psnr(report)).c_str(),
-                ssim_text(overall_visible_ssim(report)).c_str());
+                ssim_text(overall_visible_ssim(report)).c_str(),
+                levels(report.visible_overall.largest));
   text += line;
   const WorstBlock& worst = report.worst;
   if (!worst.found) {
@@ -168,10 +175,12 @@ std::string quality_json(const std::string& file, const QualityReport& report) {
     json += std::string(i ? ", " : "") + "{\"frame\": " + std::to_string(i) + ", " +
             json_psnr(report.frames[i]) +
             json_visible(visible_psnr_of_frame(report.visible_frames[i]),
-                         visible_ssim_of_frame(report.visible_frames[i])) +
+                         visible_ssim_of_frame(report.visible_frames[i]),
+                         report.visible_frames[i].largest) +
             "}";
   json += "], \"overall\": {" + json_psnr(report.overall) +
-          json_visible(overall_visible_psnr(report), overall_visible_ssim(report)) +
+          json_visible(overall_visible_psnr(report), overall_visible_ssim(report),
+                       report.visible_overall.largest) +
           "}, \"worst_block\": ";
   const WorstBlock& worst = report.worst;
   if (!worst.found) {

@@ -27,6 +27,7 @@ using WorstVisibleBlock = WorstBlockBy<VisibleError>;
 struct VisibleFrameQuality {
   VisibleError error;
   VisibleSsim ssim;
+  uint32_t largest = 0;  // largest_visible_difference, in 1/255 of a level
 };
 
 // Sums over every frame so far, for the overall visible figures.
@@ -37,6 +38,7 @@ struct VisibleTotals {
   uint64_t pixels = 0;
   double ssim_over_black = 0;  // sums of the frames' mean SSIM
   double ssim_over_white = 0;
+  uint32_t largest = 0;  // the largest of any frame
 };
 
 struct QualityReport {

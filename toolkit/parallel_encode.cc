@@ -70,7 +70,7 @@ void copy_text(char* into, size_t size, const std::string& text) {
   FileServiceHooks hooks;
   hooks.on_open = [&](const char* path, bool opened) {
     int64_t n = opened ? frame_number_of(kListedFramePattern, path) : -1;
-    // frame 0 opened again for the closing record, or the frame before the
+    // frame 0 opened again for the closing record, or a frame before the
     // range, starts no frame of the part
     for (; n >= next_frame && n < split.end; ++next_frame) write_all(pipe_fd, &FRAME_STARTED, 1);
     if (request.worker_opened) request.worker_opened(path, opened);
@@ -82,6 +82,7 @@ void copy_text(char* into, size_t size, const std::string& text) {
   EncodingRequest call{"", request.output.c_str(), request.fps, request.flags};
   call.frames = request.frames;
   call.part = &range;
+  call.tolerance = request.tolerance;
   call.output_fd = worker.part_fd;
   EncodingConsole silent;
   EncodingOutcome outcome = run_encoding_call(call, silent, std::move(hooks));
@@ -144,7 +145,10 @@ void stop_workers_after(std::vector<Worker>& workers, size_t index) {
 }
 
 std::string stopped_text(int status) {
-  if (WIFSIGNALED(status)) return std::string("killed by ") + strsignal(WTERMSIG(status));
+  if (WIFSIGNALED(status)) {
+    int signal = WTERMSIG(status);
+    return "killed by signal " + std::to_string(signal) + " (" + strsignal(signal) + ")";
+  }
   return "ended with status " + std::to_string(WEXITSTATUS(status)) + " and no report";
 }
 

@@ -27,6 +27,7 @@ struct ParallelRequest {
   // For tests: told in each worker process of every open its module asks
   // for, as FileServiceHooks::on_open is.
   std::function<void(const char* path, bool opened)> worker_opened = nullptr;
+  int32_t tolerance = 0;  // as EncodingRequest::tolerance
 };
 
 // Runs the workers and joins their parts. The outcome reads as a single

@@ -110,6 +110,8 @@ bool parse_part_header(const uint8_t* h, uint64_t file_size, const PartSource& s
     return fail("a part file of another version");
   part->source = source;
   part->mode = velt_part_get32(h + VELT_PART_OFFSET_MODE);
+  part->tolerance = velt_part_get32(h + VELT_PART_OFFSET_TOLERANCE);
+  part->refresh_interval = velt_part_get32(h + VELT_PART_OFFSET_REFRESH);
   std::memcpy(part->velt_header, h + VELT_PART_OFFSET_HEADER, VELT_HEADER_SIZE);
   part->first = int32_t(velt_part_get32(h + VELT_PART_OFFSET_FIRST));
   part->end = int32_t(velt_part_get32(h + VELT_PART_OFFSET_END));
@@ -128,7 +130,8 @@ bool parse_part_header(const uint8_t* h, uint64_t file_size, const PartSource& s
 
   const uint8_t* header = part->velt_header;
   bool fields_valid =
-      part->mode <= VELT_MODE_BITS &&
+      part->mode <= VELT_MODE_BITS && part->tolerance <= VELT_MAX_TOLERANCE &&
+      part->refresh_interval > 0 &&
       std::memcmp(header + VELT_OFFSET_MAGIC, VELT_MAGIC, VELT_MAGIC_SIZE) == 0 &&
       header[VELT_OFFSET_FRAME_COUNT] == 0 && header[VELT_OFFSET_FRAME_COUNT + 1] == 0 &&
       header[VELT_OFFSET_WIDTH_CODE] <= VELT_MAX_SIZE_CODE &&
@@ -259,15 +262,17 @@ bool plan_join(std::vector<PartInfo>& parts, JoinPlan* plan, std::string* error)
   const PartInfo& reference = parts.front();
   for (const PartInfo& part : parts) {
     const uint8_t rate = part.velt_header[VELT_OFFSET_RATE_CODE];
-    const bool same_settings =
-        part.mode == reference.mode && rate == reference.velt_header[VELT_OFFSET_RATE_CODE];
+    const bool same_settings = part.mode == reference.mode &&
+                               rate == reference.velt_header[VELT_OFFSET_RATE_CODE] &&
+                               part.tolerance == reference.tolerance &&
+                               part.refresh_interval == reference.refresh_interval;
     // another frame 0 (of any size) in the same mode and rate: a changed frame
     if (same_settings && part.frame0_hash != reference.frame0_hash)
       return refuse_changed_frame(0, reference, part, plan, error);
     if (!same_settings ||
         std::memcmp(part.velt_header, reference.velt_header, VELT_HEADER_SIZE) != 0) {
       *error = part.source.name + " belongs to another sequence than " + reference.source.name +
-               " (another size, mode or rate)";
+               " (another size, mode, rate or tolerance)";
       return false;
     }
   }

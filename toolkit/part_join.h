@@ -27,6 +27,8 @@ struct PartSource {
 struct PartInfo {
   PartSource source;
   uint32_t mode = 0;
+  uint32_t tolerance = 0;         // levels
+  uint32_t refresh_interval = 0;  // frames
   uint8_t velt_header[VELT_HEADER_SIZE] = {};
   int32_t first = 0;
   int32_t end = 0;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 
 namespace {
 
@@ -165,4 +166,17 @@ VisibleSsim visible_ssim(const uint8_t* decoded, const uint8_t* source, int widt
   const double over_black = mean_window_ssim(black, across, down, sx, sy);
   if (all_opaque) return VisibleSsim{over_black, over_black};
   return VisibleSsim{over_black, mean_window_ssim(white, across, down, sx, sy)};
+}
+
+uint32_t largest_visible_difference(const uint8_t* decoded, const uint8_t* source, size_t pixels) {
+  uint32_t largest = 0;
+  for (size_t i = 0; i < pixels * 4; i += 4) {
+    const int da = decoded[i + 3], sa = source[i + 3];
+    for (size_t c = i; c < i + 3; ++c) {
+      const int over_black = std::abs(decoded[c] * da - source[c] * sa);
+      const int over_white = std::abs((255 - decoded[c]) * da - (255 - source[c]) * sa);
+      largest = std::max(largest, uint32_t(std::max(over_black, over_white)));
+    }
+  }
+  return largest;
 }

@@ -37,6 +37,11 @@ double visible_psnr(const VisibleError& error);
 VisibleError visible_block_error(const uint8_t* decoded, const uint8_t* source, int width,
                                  int block_x, int block_y);
 
+// The largest visible difference of any colour channel of any of `pixels`
+// pixels of two RGBA pictures, over the worse background, in 1/255 of a
+// level: what a tolerance bounds.
+uint32_t largest_visible_difference(const uint8_t* decoded, const uint8_t* source, size_t pixels);
+
 // Mean SSIM over the windows of a picture, over each background.
 struct VisibleSsim {
   double over_black;

@@ -220,8 +220,7 @@ TEST(Failures, EachFailureHasItsCodeMessageAndFile) {
        [](const TempDir& d) {
          std::string p = write_sequence(d, "f", {Image(6, 4, kRed)});
          return Outcome{p, d.file("out.velt"),
-                        "Error!The width and height must be divisible by 4.\nFrame " +
-                            d.file("f_0.png") + " is 6x4.\n",
+                        "Error!The width and height must be divisible by 4.\n",
                         3, false, {}};
        }},
       {"3: frame 1 is 30 wide; frame 0's record stays, then the closing record",
@@ -230,16 +229,14 @@ TEST(Failures, EachFailureHasItsCodeMessageAndFile) {
          frame0.fill_block(1, 0, kGreen);
          std::string p = write_sequence(d, "f", {frame0, Image(30, 4, kBlue), Image(8, 4, kBlue)});
          return Outcome{p, d.file("out.velt"),
-                        "Error!The width and height must be divisible by 4.\nFrame " +
-                            d.file("f_1.png") + " is 30x4.\n",
+                        "Error!The width and height must be divisible by 4.\n",
                         3, true, concat({header(0x27, 1, 1, 0), {0xC0}, kRedRecord, kGreenRecord, {0x00}})};
        }},
       {"3: frame 1 is 6 high",
        [](const TempDir& d) {
          std::string p = write_sequence(d, "f", {Image(4, 4, kRed), Image(4, 6, kBlue)});
          return Outcome{p, d.file("out.velt"),
-                        "Error!The width and height must be divisible by 4.\nFrame " +
-                            d.file("f_1.png") + " is 4x6.\n",
+                        "Error!The width and height must be divisible by 4.\n",
                         3, true, concat({header(0x27, 1, 0, 0), {0x80}, kRedRecord, {0x00}})};
        }},
       {"4: frame 0 is 1024 wide; the message ends its line",

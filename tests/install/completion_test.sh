@@ -34,7 +34,7 @@ while IFS='|' read -r line expected why; do
 done <<'CASES'
 velt |--help --version compare decode encode info join|commands first
 velt en|encode|a command by its prefix
-velt encode -|--fps --help --jobs --mode --part --quiet|encode's options
+velt encode -|--fps --help --jobs --mode --part --quiet --tolerance|encode's options
 velt compare --|--heatmap --help --json --mode|compare's options
 velt bogus |||nothing for an unknown command
 velt encode --mode |alpha alpha12 opaque opaque12|the modes

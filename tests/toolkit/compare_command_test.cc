@@ -44,10 +44,10 @@ TEST(CompareCommand, TableOfPsnrPerFrameOverallAndTheWorstBlock) {
   e2e::RunResult run = run_velt({"compare", e.file, e.pattern});
   EXPECT_EQ(run.exit_status, 0) << run.err;
   EXPECT_EQ(run.out,
-            "frame      RGB PSNR    alpha PSNR  visible PSNR  visible SSIM\n"
-            "    0         exact         exact         exact      1.000000\n"
-            "    1      51.14 dB         exact      51.14 dB      0.999978\n"
-            "  all      54.15 dB         exact      54.15 dB      0.999989\n"
+            "frame      RGB PSNR    alpha PSNR  visible PSNR  visible SSIM  max visible\n"
+            "    0         exact         exact         exact      1.000000          0.0\n"
+            "    1      51.14 dB         exact      51.14 dB      0.999978          1.0\n"
+            "  all      54.15 dB         exact      54.15 dB      0.999989          1.0\n"
             "worst block: frame 1 at x 4, y 0: RGB 48.13 dB, alpha exact\n"
             "worst visible block: frame 1 at x 4, y 0: 48.13 dB\n");
 }
@@ -60,11 +60,11 @@ TEST(CompareCommand, JsonWithNullForExactMatches) {
   EXPECT_EQ(run.out, "{\"file\": \"" + e.file +
                          "\", \"frames\": ["
                          "{\"frame\": 0, \"rgb_psnr\": null, \"alpha_psnr\": null, "
-                         "\"visible_psnr\": null, \"visible_ssim\": 1.000000}, "
+                         "\"visible_psnr\": null, \"visible_ssim\": 1.000000, \"visible_max_error\": 0.0}, "
                          "{\"frame\": 1, \"rgb_psnr\": 51.1411, \"alpha_psnr\": null, "
-                         "\"visible_psnr\": 51.1411, \"visible_ssim\": 0.999978}], "
+                         "\"visible_psnr\": 51.1411, \"visible_ssim\": 0.999978, \"visible_max_error\": 1.0}], "
                          "\"overall\": {\"rgb_psnr\": 54.1514, \"alpha_psnr\": null, "
-                         "\"visible_psnr\": 54.1514, \"visible_ssim\": 0.999989}, "
+                         "\"visible_psnr\": 54.1514, \"visible_ssim\": 0.999989, \"visible_max_error\": 1.0}, "
                          "\"worst_block\": {\"frame\": 1, \"x\": 4, \"y\": 0, \"rgb_psnr\": "
                          "48.1308, \"alpha_psnr\": null}, "
                          "\"worst_visible_block\": {\"frame\": 1, \"x\": 4, \"y\": 0, "
@@ -75,14 +75,14 @@ TEST(CompareCommand, AlphaIsMeasuredApart) {
   TempDir dir;
   // opaque records keep no alpha: a source alpha of 127 reads back as 255,
   // 128 off in every pixel: 10 log10(255^2 / 128^2) = 5.99 dB. A viewer sees
-  // it over white, where green and blue show 128 levels off:
+  // it over white, where green and blue show 128 levels off (its max visible):
   // 10 log10(255^2 * 3 / (2 * 128^2)) = 7.75 dB; luma 76.24 against 165.97,
   // SSIM (2 * 76.24 * 165.97 + C1) / (76.24^2 + 165.97^2 + C1) = 0.758698
   std::string pattern = e2e::write_sequence(dir, "src", {Image(4, 4, {255, 0, 0, 127})});
   ASSERT_EQ(e2e::run_encode({pattern, dir.file("a.velt"), "20"}).exit_status, 0);
   e2e::RunResult run = run_velt({"compare", dir.file("a.velt"), pattern});
   EXPECT_EQ(run.exit_status, 0) << run.err;
-  EXPECT_NE(run.out.find("  all         exact       5.99 dB       7.75 dB      0.758698\n"),
+  EXPECT_NE(run.out.find("  all         exact       5.99 dB       7.75 dB      0.758698        128.0\n"),
             std::string::npos)
       << run.out;
 }

@@ -144,15 +144,17 @@ TEST(ParallelEncode, JoinRefusesPartsThatDoNotMakeOneFile) {
   for (unsigned f = 0; f < 12; ++f) other.push_back(varied_frame(f == 0 ? 0 : f + 20));
   const std::string other_input = e2e::write_sequence(other_dir, "g", other);
   auto part = [&](const std::string& name, const std::string& in, const std::string& k_of_n,
-                  const std::string& mode = "opaque") {
+                  const std::string& mode = "opaque", const std::string& tolerance = "0") {
     std::string path = dir.file(name);
-    e2e::RunResult run = run_velt({"encode", in, path, "--part", k_of_n, "--mode", mode});
+    e2e::RunResult run =
+        run_velt({"encode", in, path, "--part", k_of_n, "--mode", mode, "--tolerance", tolerance});
     EXPECT_EQ(run.exit_status, 0) << run.err;
     return path;
   };
   const std::string p0 = part("p0", input, "0/3"), p1 = part("p1", input, "1/3"),
                     p2 = part("p2", input, "2/3");
   const std::string alpha1 = part("alpha1", input, "1/3", "alpha");
+  const std::string tolerant1 = part("tolerant1", input, "1/3", "opaque", "4");
   const std::string other1 = part("other1", other_input, "1/3");
   const std::string other2 = part("other2", other_input, "2/3");
   const std::string shifted = part("shifted", input, "1/4");
@@ -179,6 +181,8 @@ TEST(ParallelEncode, JoinRefusesPartsThatDoNotMakeOneFile) {
       {{p0, p1, p1, p2}, "holds frames 4-7, which"},
       {{p0, shifted, p2}, "shifted holds frames 3-5, which"},
       {{p0, alpha1, p2}, "belongs to another sequence"},
+      {{p0, tolerant1, p2},
+       "belongs to another sequence than " + p0 + " (another size, mode, rate or tolerance)"},
       {{p0, other1, p2}, "frame 3 is another picture in " + other1 + " than in " + p0},
       {{p0, p1, other2}, "frame 7 is another picture in " + other2 + " than in " + p1},
       {{p0, p1, zero2}, "frame 0 is another picture in " + zero2 + " than in " + p0},
@@ -256,24 +260,49 @@ TEST(ParallelEncode, SplitsFramesIntoRangesThatDifferByOneAtMost) {
     }
 }
 
-// A part's module may read frame 0, the frame before its range and its range,
-// and nothing else.
+// A part's module may read frame 0, the frame before its range (with a
+// tolerance, from the last refresh frame up to it) and its range, and
+// nothing else.
 TEST(ParallelEncode, APartIsGrantedOnlyItsFrames) {
   std::vector<std::string> frames;
-  for (int n = 0; n < 12; ++n) frames.push_back("/frames/" + std::to_string(n) + ".png");
+  for (int n = 0; n < 150; ++n) frames.push_back("/frames/" + std::to_string(n) + ".png");
   EncodingRequest::PartRange range{4, 8, false};
-  FileGrants grants = listed_frame_grants(frames, &range);
+  EncodingRequest::PartRange late{100, 120, false};
+  FileGrants exact = listed_frame_grants(frames, &range);
+  FileGrants tolerant = listed_frame_grants(frames, &late, 4);
   struct Case {
+    const FileGrants* grants;
     const char* path;
     ReadGrant::Kind kind;
   };
-  const Case cases[] = {{"frame_0.png", ReadGrant::GRANTED},  {"frame_2.png", ReadGrant::REFUSED},
-                        {"frame_3.png", ReadGrant::GRANTED},  {"frame_7.png", ReadGrant::GRANTED},
-                        {"frame_8.png", ReadGrant::REFUSED},  {"frame_11.png", ReadGrant::REFUSED},
-                        {"frame_-1.png", ReadGrant::REFUSED}, {"/frames/4.png", ReadGrant::REFUSED},
-                        {"frame_12.png", ReadGrant::MISSING}};
-  for (const Case& c : cases) EXPECT_EQ(grants.readable(c.path).kind, c.kind) << c.path;
-  EXPECT_EQ(grants.readable("frame_5.png").host_path, "/frames/5.png");
+  const Case cases[] = {
+      {&exact, "frame_0.png", ReadGrant::GRANTED},     {&exact, "frame_2.png", ReadGrant::REFUSED},
+      {&exact, "frame_3.png", ReadGrant::GRANTED},     {&exact, "frame_7.png", ReadGrant::GRANTED},
+      {&exact, "frame_8.png", ReadGrant::REFUSED},     {&exact, "frame_11.png", ReadGrant::REFUSED},
+      {&exact, "frame_-1.png", ReadGrant::REFUSED},    {&exact, "/frames/4.png", ReadGrant::REFUSED},
+      {&exact, "frame_150.png", ReadGrant::MISSING},   {&tolerant, "frame_0.png", ReadGrant::GRANTED},
+      {&tolerant, "frame_63.png", ReadGrant::REFUSED}, {&tolerant, "frame_64.png", ReadGrant::GRANTED},
+      {&tolerant, "frame_119.png", ReadGrant::GRANTED}, {&tolerant, "frame_120.png", ReadGrant::REFUSED}};
+  for (const Case& c : cases) EXPECT_EQ(c.grants->readable(c.path).kind, c.kind) << c.path;
+  EXPECT_EQ(exact.readable("frame_5.png").host_path, "/frames/5.png");
+}
+
+// A worker that dies without a report fails the run with its signal, and the
+// old output stays.
+TEST(ParallelEncode, AWorkerKilledIsReportedWithItsSignal) {
+  TempDir dir;
+  write_frames(dir, 8);
+  std::vector<std::string> frames;
+  for (int n = 0; n < 8; ++n) frames.push_back(frame_path(dir, n));
+  const std::string output = dir.file("o.velt");
+  ParallelRequest request{&frames, "", output, 20, 0, 2, nullptr};
+  request.worker_opened = [](const char* path, bool) {
+    if (std::string(path) == expand_x_pattern(kListedFramePattern, 5)) raise(SIGKILL);
+  };
+  std::string failure;
+  encode_in_workers(request, &failure);
+  EXPECT_EQ(failure, "the worker of part 1 was killed by signal 9 (Killed)");
+  EXPECT_FALSE(e2e::file_exists(output));
 }
 
 // An interrupt ends the parent and, with it, every worker; the old output
