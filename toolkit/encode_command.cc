@@ -254,7 +254,8 @@ int run_encode_command(const std::vector<std::string>& args) {
   PartSplit split{};
   EncodingRequest::PartRange range{};
   if (part_count > 0) {
-    split = split_frames(int32_t(frames.frames.size()), int32_t(part), int32_t(part_count));
+    split = split_frames(int32_t(frames.frames.size()), int32_t(part), int32_t(part_count),
+                         int32_t(tolerance));
     range = {split.first, split.end, split.closing};
     request.part = &range;
   }

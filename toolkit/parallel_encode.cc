@@ -181,7 +181,7 @@ EncodingOutcome encode_in_workers(const ParallelRequest& request, std::string* f
   const pid_t parent = getpid();
   for (int32_t k = 0; k < count; ++k) {
     Worker& w = workers[size_t(k)];
-    w.split = split_frames(frame_count, k, count);
+    w.split = split_frames(frame_count, k, count, request.tolerance);
     std::string error;
     w.part_fd = open_unnamed_file_beside(request.output, &error);
     int ends[2] = {-1, -1};

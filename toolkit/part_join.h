@@ -46,12 +46,15 @@ struct PartInfo {
 // The frames [first, end) of part `index` of `count` of a sequence of
 // `frame_count` frames: the frames are split into contiguous ranges whose
 // sizes differ by one at most. The last part ends with the closing record.
+// With a tolerance, a part reads every frame from the last refresh frame
+// before it; so a part then starts right after a refresh frame when one lies
+// within a quarter of a part of the even split, which spares that reading.
 struct PartSplit {
   int32_t first;
   int32_t end;
   bool closing;
 };
-PartSplit split_frames(int32_t frame_count, int32_t index, int32_t count);
+PartSplit split_frames(int32_t frame_count, int32_t index, int32_t count, int32_t tolerance = 0);
 
 // Reads and checks the part: its header (magic, version, fields that hold
 // together, a payload that its frames' records can fill and that the file

@@ -244,20 +244,26 @@ TEST(ParallelEncode, AFrameChangedAtAWorkerBoundaryFailsTheRunAtThatFrame) {
   EXPECT_EQ(list_directory(dir.path()).size(), 13u) << "the frames and the output alone";
 }
 
+// Without a tolerance evenly; with one, a part starts after a refresh frame
+// when one is within a quarter of a part of the even split.
 TEST(ParallelEncode, SplitsFramesIntoRangesThatDifferByOneAtMost) {
-  for (int32_t frames : {1, 2, 7, 12, 65535})
-    for (int32_t parts : {1, 2, 3, 7, 16, 100}) {
-      int32_t next = 0;
-      for (int32_t k = 0; k < parts; ++k) {
-        PartSplit s = split_frames(frames, k, parts);
-        EXPECT_EQ(s.first, next);
-        EXPECT_LE(s.end - s.first, frames / parts + 1);
-        EXPECT_GE(s.end - s.first, frames / parts);
-        EXPECT_EQ(s.closing, k == parts - 1);
-        next = s.end;
+  for (int32_t tolerance : {0, 4})
+    for (int32_t frames : {1, 2, 7, 12, 120, 65535})
+      for (int32_t parts : {1, 2, 3, 7, 16, 100}) {
+        int32_t next = 0, even = frames / parts;
+        for (int32_t k = 0; k < parts; ++k) {
+          PartSplit s = split_frames(frames, k, parts, tolerance);
+          EXPECT_EQ(s.first, next);
+          EXPECT_LE(s.end - s.first, even + 1 + (tolerance ? even / 2 : 0));
+          EXPECT_GE(s.end - s.first, even - (tolerance ? even / 2 : 0));
+          EXPECT_EQ(s.closing, k == parts - 1);
+          next = s.end;
+        }
+        EXPECT_EQ(next, frames);
       }
-      EXPECT_EQ(next, frames);
-    }
+  EXPECT_EQ(split_frames(120, 1, 2, 4).first, 65) << "after refresh frame 64";
+  EXPECT_EQ(split_frames(24, 1, 2, 4).first, 12) << "no refresh frame near";
+  EXPECT_EQ(split_frames(120, 1, 2, 0).first, 60);
 }
 
 // A part's module may read frame 0, the frame before its range (with a
