@@ -56,7 +56,7 @@ for folder in "${folders[@]}"; do
     same=yes
     cmp -s "$work/guard.velt" "$work/checked.velt" || same=NO
     if [ "$mode" = opaque ]; then
-      size=$("$build/velt" info "$work/guard.velt" | sed -n 's/^size *\([0-9]* x [0-9]*\).*/\1/p')
+      size=$("$build/velt" info "$work/guard.velt" --no-wire-size | sed -n 's/^size *\([0-9]* x [0-9]*\).*/\1/p')
     fi
     guard=$(awk '{ print $1 + $2 }' "$work/times.guard" | median)
     checked=$(awk '{ print $1 + $2 }' "$work/times.checked" | median)

@@ -39,7 +39,7 @@ for folder in "${folders[@]}"; do
     -vf "split[a][b];[a]palettegen[p];[b][p]paletteuse" "$work/$name.gif"
   ffmpeg -nostdin -v error -y -framerate 20 -start_number 0 -i "$folder/frame_%d.png" \
     -plays 0 -f apng "$work/$name.apng"
-  size=$("$build/velt" info "$work/$name.velt" | sed -n 's/^ *size[^0-9]*\([0-9]* *x *[0-9]*\).*/\1/p' | head -1)
+  size=$("$build/velt" info "$work/$name.velt" --no-wire-size | sed -n 's/^ *size[^0-9]*\([0-9]* *x *[0-9]*\).*/\1/p' | head -1)
 
   labels=("velt decode, PNG files" "velt decode --raw" "ffmpeg, GIF to raw" "ffmpeg, APNG to raw")
   commands=(

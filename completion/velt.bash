@@ -42,7 +42,7 @@ _velt() {
     case $command in
         encode) options="--fps --mode --tolerance --jobs --part --quiet --help" ;;
         join) options="--help" ;;
-        info) options="--mode --record-size --help" ;;
+        info) options="--mode --record-size --no-wire-size --help" ;;
         decode) options="--raw --mode --help" ;;
         compare) options="--mode --json --heatmap --help" ;;
         *) return ;;

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the Debian package from the release build in build/, unpacks it into
-# a temporary root and runs the programs from there alone: velt --version,
-# the bundled example encoded by velt encode, velt-encode and
+# a temporary root, checks that its dependencies name the package of every
+# shared library the programs load, and runs the programs from there alone:
+# velt --version, the bundled example encoded by velt encode, velt-encode and
 # velt-encode-flags, the three files compared, and the result checked by the
 # installed velt info. Run after tools/build.sh; fails with the step that
 # went wrong.
@@ -29,6 +30,18 @@ trap 'rm -rf "$root"' EXIT
 dpkg -x "$package" "$root" || fail "dpkg -x cannot unpack $package"
 for program in velt velt-encode velt-encode-flags; do
   [ -x "$root/usr/bin/$program" ] || fail "$package has no usr/bin/$program"
+done
+
+# every shared library the programs load (libbrotli1 for velt info's brotli
+# size, zlib1g, ...) comes from a package that the package depends on
+depends=" $(dpkg-deb -f "$package" Depends | sed 's/([^)]*)//g; s/[,|]/ /g') "
+multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH)
+for program in velt velt-encode velt-encode-flags; do
+  for library in $(objdump -p "$root/usr/bin/$program" | awk '$1 == "NEEDED" { print $2 }'); do
+    owner=$(dpkg -S "*/$multiarch/$library" 2>/dev/null | head -1 | cut -d: -f1)
+    [ -n "$owner" ] || fail "no installed package holds $library, which $program loads"
+    [[ $depends == *" $owner "* ]] || fail "$program loads $library of $owner, which Depends does not name:$depends"
+  done
 done
 
 # the installed programs only, from a directory outside the tree

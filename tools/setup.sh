@@ -5,7 +5,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 packages=(build-essential cmake clang lld wabt libgtest-dev libbenchmark-dev valgrind
-          zlib1g-dev  # velt decode's PNG compression
+          zlib1g-dev  # velt decode's PNG compression, velt info's gzip size
+          libbrotli-dev brotli  # velt info's brotli size; the command to check it against
           dpkg-dev file  # the Debian package: CPack finds its dependencies with dpkg-shlibdeps
           groff-base  # checks that the manual pages format without a warning
           libclang-rt-14-dev)  # the last one brings libFuzzer, for the fuzzers

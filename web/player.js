@@ -3,6 +3,7 @@
 // frame record costs.
 
 import { readHeader, readLayout } from './velt_decoder.js';
+import { isGzip, unpackGzip } from './gzip_file.js';
 import './velt_player.js';
 
 const $ = (id) => document.getElementById(id);
@@ -30,12 +31,17 @@ function showError(message) {
 }
 
 // The player takes files by URL: a picked or dropped file becomes a blob: URL.
-// The page reads the bytes too, for the header's flags and the error hints.
+// The page reads the bytes too, for the header's flags and the error hints,
+// and unpacks a gzip file (file.velt.gz) first, giving the player the VELT
+// file it holds.
 async function openFile(file) {
   const opening = ++state.opening;
   let bytes;
+  let packed = false;
   try {
     bytes = new Uint8Array(await file.arrayBuffer());
+    packed = isGzip(bytes);
+    if (packed) bytes = await unpackGzip(bytes);
   } catch (error) {
     if (opening !== state.opening) return;
     player.pause();
@@ -60,7 +66,7 @@ async function openFile(file) {
     : flagsMarked ? 'The file was written with flags: choose the mode it was encoded in.'
       : 'Written without flags: opaque.';
   URL.revokeObjectURL(state.url);
-  state.url = URL.createObjectURL(file);
+  state.url = URL.createObjectURL(packed ? new Blob([bytes]) : file);
   player.pause();
   player.mode = modeSelect.value;
   player.src = state.url;

@@ -25,14 +25,21 @@
 // it fits, so pixel art stays sharp, and down to fit when it is larger,
 // keeping its aspect ratio; it is centred.
 //
+// Files: a .velt file as it is or as the server compressed it for the
+// fetch (Content-Encoding gzip or br, which the browser undoes), or a
+// gzip file of it (file.velt.gz) sent as it is, known by its magic bytes and
+// unpacked here.
+//
 // Events: load (the file read and checked), error (detail {message, reason,
-// offset}; offset null when the fetch failed), frame (each frame shown,
-// detail {frame, record}), ended (playback without loop reached its end).
+// offset}; offset null when the fetch failed or a gzip file does not unpack),
+// frame (each frame shown, detail {frame, record}), ended (playback without
+// loop reached its end).
 
 import { VeltAnimation, VeltFormatError } from './velt_decoder.js';
 import { FrameStepper } from './frame_stepper.js';
 import { Bc1Animation } from './bc1_frames.js';
 import { createGlPainter } from './gl_painter.js';
+import { isGzip, unpackGzip } from './gzip_file.js';
 
 const DEFAULT_MODE = 'alpha';
 const RENDERERS = ['auto', 'cpu', 'gpu'];
@@ -307,6 +314,14 @@ export class VeltPlayer extends HTMLElement {
     } catch (error) {
       if (load === this.#loads) this.#fail(`cannot fetch ${src}: ${error.message}`, error.message, null);
       return;
+    }
+    if (isGzip(bytes)) {
+      try {
+        bytes = await unpackGzip(bytes);
+      } catch (error) {
+        if (load === this.#loads) this.#fail(`cannot unpack ${src}: ${error.message}`, error.message, null);
+        return;
+      }
     }
     if (load !== this.#loads) return;
     this.#fetching = null;

@@ -52,11 +52,14 @@ export function hideWebGl2() {
   }
 }
 
-// Serves the web/ directory, and nothing outside it, on a free local port.
-function serveWebRoot() {
+// Serves the web/ directory, and nothing outside it, on a free local port;
+// `answer(path, response)`, when given, answers first and returns true for
+// the paths it serves itself.
+function serveWebRoot(answer) {
   const types = { '.html': 'text/html', '.js': 'text/javascript', '.css': 'text/css', '.png': 'image/png' };
   const server = createServer((request, response) => {
     const path = decodeURIComponent(new URL(request.url, 'http://localhost').pathname);
+    if (answer?.(path, response)) return;
     const file = resolve(WEB_ROOT, `.${path.endsWith('/') ? `${path}index.html` : path}`);
     if (!file.startsWith(WEB_ROOT + sep) || !existsSync(file) || !statSync(file).isFile()) {
       response.writeHead(404).end();
@@ -68,12 +71,13 @@ function serveWebRoot() {
   return new Promise((done) => server.listen(0, '127.0.0.1', () => done(server)));
 }
 
-// Starts the server and the browser. Returns { rootUrl, newPage, close }:
-// newPage({ fakeClock }) opens a fresh page and collects its uncaught errors;
-// with fakeClock, its clock is faked and freezeClock(page) stops it, so that
-// from then on time moves only by page.clock.runFor.
-export async function startBrowser() {
-  const server = await serveWebRoot();
+// Starts the server (with `answer` as serveWebRoot takes it) and the
+// browser. Returns { rootUrl, newPage, close }: newPage({ fakeClock }) opens
+// a fresh page and collects its uncaught errors; with fakeClock, its clock is
+// faked and freezeClock(page) stops it, so that from then on time moves only
+// by page.clock.runFor. close() resolves once both have stopped.
+export async function startBrowser({ answer = null } = {}) {
+  const server = await serveWebRoot(answer);
   const browser = await launchChromium();
   return {
     rootUrl: `http://127.0.0.1:${server.address().port}/`,
@@ -86,7 +90,7 @@ export async function startBrowser() {
     },
     async close() {
       await browser.close();
-      server.close();
+      await new Promise((done) => server.close(done));
     },
   };
 }

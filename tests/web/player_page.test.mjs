@@ -7,6 +7,7 @@ import { after, before, test } from 'node:test';
 import assert from 'node:assert/strict';
 import { readFileSync, rmSync, writeFileSync } from 'node:fs';
 import { join } from 'node:path';
+import { gzipSync } from 'node:zlib';
 
 import { freezeClock, playerPixelsDiffer, readPlayerPixels, startBrowser } from './browser.mjs';
 import { ENCODE_FLAGS, VELT, WHEEL_FRAMES, encodeWheel, makeWorkDir, notBuilt, veltDecode } from './programs.mjs';
@@ -143,12 +144,14 @@ test('plays at the header rate, loops and pauses', { skip: skipWithoutEncoder, t
   await page.close();
 });
 
-test('a dropped file opens, and a broken one is refused with its byte offset', { skip: skipWithoutEncoder, timeout: 60_000 }, async () => {
+test('a dropped file opens, a broken one is refused with its byte offset, and a .velt.gz opens as its file', { skip: skipWithoutEncoder, timeout: 60_000 }, async () => {
   const velt = join(work, 'wheel_drop.velt');
   encodeWheel(velt, 20, 0);
   const bytes = readFileSync(velt);
   const broken = join(work, 'broken.velt');
   writeFileSync(broken, bytes.subarray(0, bytes.length - 1));
+  const alpha = join(work, 'wheel_drop_alpha.velt');
+  encodeWheel(alpha, 20, 1);
 
   const { page, problems } = await openPage();
   const drop = async (data, name) => {
@@ -170,6 +173,14 @@ test('a dropped file opens, and a broken one is refused with its byte offset', {
   const message = await page.textContent('#error-line');
   assert.match(message, new RegExp(`^Cannot play broken\\.velt as opaque: byte ${bytes.length - 1}: the file ends inside`));
   assert.equal(await page.isVisible('#screen'), false);
+
+  // the page reads the header of the file inside: its flags offer the modes
+  const alphaBytes = readFileSync(alpha);
+  await drop(gzipSync(alphaBytes, { level: 9 }), 'dropped.velt.gz');
+  await page.waitForSelector('body[data-state="ready"]');
+  const facts = await page.textContent('#file-facts');
+  assert.match(facts, new RegExp(`dropped\\.velt\\.gz, ${alphaBytes.length} bytes.*8 bytes \\(alpha\\)`));
+  assert.equal(await page.isEnabled('#mode-select'), true);
   assert.deepEqual(problems, []);
   await page.close();
 });
