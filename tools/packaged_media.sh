@@ -26,6 +26,20 @@ sprite_paths() {
   local n
   for ((n = 1; n <= sprite_frames; n++)); do printf "$sprite_frame_path\n" "$n"; done
 }
+# A game's menu, for a screen in which one small part moves: the background,
+# two entries and their icons, the highlighted one's icon turning in 89 RGBA
+# frames of 40x30 (frozen-bubble-data 2.212-11); the checksum is that of the
+# files one after another in the order menu_paths gives.
+menu_package=frozen-bubble-data
+menu_folder=/usr/share/games/frozen-bubble/gfx/menu
+menu_icon_frames=89
+menu_sha256=16e97546f40627dddfc0b0d0dcb48485356acb1b5585243b544b7f6c02d24c39
+menu_paths() {
+  local n
+  printf "$menu_folder/%s\n" back_start.png txt_1pgame_off.png txt_netgame_over.png \
+    anims/1pgame_0001.png
+  for ((n = 1; n <= menu_icon_frames; n++)); do printf "$menu_folder/anims/netgame_%04d.png\n" "$n"; done
+}
 
 # fetch_package_files PACKAGE DEST SHA256 PATH...
 # Takes the files PATH... out of PACKAGE's .deb into DEST, each under its own
