@@ -38,16 +38,8 @@ if [ "${1:-}" = "--update-readme" ]; then update_readme=(--update-readme bench/R
 bash tools/setup.sh
 # the photograph (Debian's desktop backgrounds), its conversion, ffmpeg to cut
 # the videos, and the timers
-packages=(mate-backgrounds python3-pil ffmpeg time valgrind)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "bench: installing ${missing[*]}"
-  apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
-fi
+source tools/install_missing.sh
+install_missing mate-backgrounds python3-pil ffmpeg time valgrind
 python=/usr/bin/python3  # Debian's, which has the packaged PIL
 
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
@@ -76,45 +68,13 @@ make_photo() {  # folder frames
   fi
 }
 # Real footage: video files that Debian packages ship, taken out of the
-# package file without installing the package (neither one's dependencies are
-# needed) and checked against the checksum of the file measured so far.
-fetch_video() {  # package path-in-package sha256
-  local dest=$data/sources/$(basename "$2")
-  echo "$3  $dest" | sha256sum -c --quiet - >/dev/null 2>&1 && return 0
-  local work
-  work=$(mktemp -d)
-  chown _apt "$work" 2>/dev/null || true  # apt-get downloads as its own user
-  (cd "$work" && { apt-get download -qq "$1" 2>/dev/null ||
-    { apt-get update -qq && apt-get download -qq "$1"; }; })
-  mkdir -p "$data/sources"
-  dpkg-deb --fsys-tarfile "$work/$1"_*.deb | tar -xO ".$2" >"$dest.part"
-  rm -rf "$work"
-  mv "$dest.part" "$dest"
-  if ! echo "$3  $dest" | sha256sum -c --quiet - >/dev/null 2>&1; then
-    echo "bench: $(basename "$2") of $1 is not the file these benchmarks were made with" >&2
-    exit 1
-  fi
-}
-cut_sequence() {  # folder video start-seconds frames
-  local stamp="$1/.made-$(basename "$2")-$3-$4"
-  if [ ! -f "$stamp" ]; then
-    bash bench/cut_video.sh "$2" "$1" "$3" "$4"
-    touch "$stamp"
-  fi
-}
-# pedestrians before a building, from a fixed camera: 768x576, 10 frames a second
-camera_video=/usr/share/doc/opencv-doc/examples/data/vtest.avi
-camera_start=10
-fetch_video opencv-doc "$camera_video" 45cddc9490be69345cbdab64ca583be65987e864ca408038e648db99e10516cf
-# a desktop's display settings, a monitor dragged: 1024x768, 15 frames a second
-screen_video=/usr/share/help/C/gnome-help/figures/display-dual-monitors.webm
-screen_start=17
-fetch_video gnome-user-docs "$screen_video" a4dbcf2b9b702f9dcadec0980020915f83a64dafe41052921bd416b2768304d9
+# package file without installing the package and checked by checksum
+# (tools/packaged_media.sh)
+source tools/packaged_media.sh
+cut_bench_videos "$data" "$frames"
 
 sequences=(photo camera screen)
 make_photo "$data/photo" "$frames"
-cut_sequence "$data/camera" "$data/sources/$(basename "$camera_video")" "$camera_start" "$frames"
-cut_sequence "$data/screen" "$data/sources/$(basename "$screen_video")" "$screen_start" "$frames"
 # mode 2 runs take the first frames of each sequence (hard links, plain files)
 : >"$data/sequences.tsv"
 for s in "${sequences[@]}"; do

@@ -9,6 +9,7 @@ packages=(build-essential cmake clang lld wabt libgtest-dev libbenchmark-dev val
           libbrotli-dev brotli  # velt info's brotli size; the command to check it against
           dpkg-dev file  # the Debian package: CPack finds its dependencies with dpkg-shlibdeps
           groff-base  # checks that the manual pages format without a warning
+          ffmpeg  # cuts the tests' real sequences (tools/real_frames.sh)
           libclang-rt-14-dev)  # the last one brings libFuzzer, for the fuzzers
 missing=()
 for p in "${packages[@]}"; do

@@ -346,4 +346,40 @@ std::string hex_window(const Bytes& b, size_t from, size_t to) {
          << "..]: " << hex_window(expected, from, at + 16);
 }
 
+std::string real_frames_dir() {
+  const char* dir = getenv("VELT_REAL_FRAMES_DIR");
+  return dir != nullptr && dir[0] != '\0' ? dir : VELT_REAL_FRAMES_DIR;
+}
+
+std::vector<RealSequence> find_real_sequences(std::string* why) {
+  const std::string dir = real_frames_dir();
+  // the programs take an X in a pattern for the frame number, and frame
+  // paths must fit the encoder's 256 bytes
+  if (dir.find('X') != std::string::npos || dir.size() > 200) {
+    *why = "the real sequences' folder " + dir + " has an X in it or is too long a path";
+    return {};
+  }
+  std::vector<RealSequence> found;
+  for (const char* name : {"camera", "screen", "sprite"}) {
+    RealSequence sequence{name, dir + "/" + name, 0};
+    while (file_exists(sequence.frame(sequence.frames))) ++sequence.frames;
+    if (sequence.frames < 2) {
+      *why = "no real sequence in " + sequence.directory +
+             ": tools/real_frames.sh " + dir + " makes them";
+      return {};
+    }
+    found.push_back(sequence);
+  }
+  return found;
+}
+
+void RealSequenceTest::SetUp() {
+  std::string why;
+  sequences_ = find_real_sequences(&why);
+  if (!sequences_.empty()) return;
+  const char* required = getenv("VELT_REAL_FRAMES_REQUIRED");
+  if (required != nullptr && std::string(required) == "1") FAIL() << why;
+  GTEST_SKIP() << why;
+}
+
 }  // namespace e2e

@@ -107,6 +107,37 @@ Bytes repeat(const Bytes& part, size_t times);
 // Compares byte strings, reporting the sizes and the first difference.
 ::testing::AssertionResult same_bytes(const Bytes& actual, const Bytes& expected);
 
+// A short real sequence that tools/real_frames.sh cuts at set-up time from
+// files Debian packages ship: RGBA PNGs <directory>/frame_0.png ...
+struct RealSequence {
+  std::string name;  // "camera", "screen" or "sprite"
+  std::string directory;
+  int frames = 0;
+
+  // <directory>/frame_X.png, the pattern the programs take.
+  std::string pattern() const { return directory + "/frame_X.png"; }
+  std::string frame(int n) const { return directory + "/frame_" + std::to_string(n) + ".png"; }
+};
+
+// Where the real sequences are: VELT_REAL_FRAMES_DIR from the environment,
+// else the build folder's real-frames/.
+std::string real_frames_dir();
+// Camera footage (most blocks change a little, a third a lot), a screen
+// recording (a monitor dragged, codec noise where nothing moves) and a
+// sprite with transparent and half-transparent pixels, in that order, each
+// with its frames counted up to the first gap. Empty, with `why` saying what
+// is missing, unless all three are there with two frames or more each.
+std::vector<RealSequence> find_real_sequences(std::string* why);
+
+// The base of a test on the real sequences: it skips when they are missing,
+// and fails instead when VELT_REAL_FRAMES_REQUIRED=1 says they were made for
+// this run (tools/run_tests.sh sets it).
+class RealSequenceTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  std::vector<RealSequence> sequences_;
+};
+
 }  // namespace e2e
 
 #endif
