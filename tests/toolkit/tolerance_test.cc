@@ -172,6 +172,14 @@ TEST(Tolerance, KeepsItsBoundOnEveryFrameAndTheBytesOfOneRun) {
   check_sequence({"swing", e2e::write_sequence(dir, "s", swing), 4}, {9});
 }
 
+// The same on real footage, a real screen recording and a sprite with
+// every level of alpha.
+using RealTolerance = e2e::RealSequenceTest;
+TEST_F(RealTolerance, KeepsItsBoundOnEveryFrameAndTheBytesOfOneRun) {
+  for (const e2e::RealSequence& real : sequences_)
+    check_sequence({real.name, real.pattern(), real.frames}, {2, 8});
+}
+
 // A fade of one level a frame is stored about once every N + 1 frames: the
 // tolerance saves, yet (above) never lets the fade run away from what is shown.
 TEST(Tolerance, StoresASlowFadeOnlyWhenItHasMovedFarEnough) {
