@@ -11,14 +11,14 @@
 #
 # Settings (environment): VELT_BUILD_DIR (default build), VELT_BENCH_FRAMES
 # (frames of the camera and screen sequences, default 24, as
-# bench/run_bench.sh), VELT_WIRE_TOLERANCES (default "2 4 8"),
+# bench/run_bench.sh), VELT_WIRE_TOLERANCES (default "4 7 12"),
 # VELT_WIRE_RUNS (timed runs of each encoder, default 3).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 build=${VELT_BUILD_DIR:-build}
 frames=${VELT_BENCH_FRAMES:-24}
-read -r -a tolerances <<<"${VELT_WIRE_TOLERANCES:-2 4 8}"
+read -r -a tolerances <<<"${VELT_WIRE_TOLERANCES:-4 7 12}"
 runs=${VELT_WIRE_RUNS:-3}
 source tools/install_missing.sh
 source tools/packaged_media.sh
