@@ -41,6 +41,10 @@ struct EncodingRun {
   // a block's source is measured against to decide whether to store it
   int32_t tolerance;
   Image reference;
+  // In a part with a tolerance, the hash of the frames read since the last
+  // refresh frame, from which the references come: what chains the parts
+  bool hashing_window;
+  uint64_t window_hash;
   uint32_t first_width;  // frame 0's size, which every frame must have
   uint32_t first_height;
   uint64_t first_hash;  // frame 0's picture, which the closing record must lead back to
@@ -170,6 +174,27 @@ uint64_t image_hash(const Image& image) {
   velt_part_put32(size + 4, image.height);
   uint64_t hash = velt_part_hash(VELT_PART_HASH_START, size, sizeof size);
   return velt_part_hash(hash, image.pixels, uint64_t(image.width) * image.height * 4);
+}
+
+// Adds run.current, frame `number`, to the window hash when the part keeps
+// one: a refresh frame starts it again.
+void add_to_window(int32_t number) {
+  if (!run.hashing_window) return;
+  uint64_t hash = image_hash(run.current);
+  if (number % VELT_REFRESH_INTERVAL == 0) {
+    run.window_hash = hash;
+    return;
+  }
+  uint8_t bytes[8];
+  velt_part_put64(bytes, hash);
+  run.window_hash = velt_part_hash(run.window_hash, bytes, sizeof bytes);
+}
+
+// The hash that chains a part to the next: of the frames the next part's
+// records are measured against. Without a tolerance that is frame `image`
+// alone; with one, every frame since the last refresh frame.
+uint64_t chain_hash(const Image& image) {
+  return run.hashing_window ? run.window_hash : image_hash(image);
 }
 
 // Writes to the output; the bytes after the header count towards the part's
@@ -356,6 +381,7 @@ int32_t encode_frames(int32_t from, int32_t end) {
       run.report.failing_frame = number;
       break;
     }
+    add_to_window(number);
     encode_frame(kind_of_frame(number, false));
   }
   return number;
@@ -455,6 +481,7 @@ bool read_frames_before(int32_t first) {
       run.report.failing_frame = number;
       return false;
     }
+    add_to_window(number);
     // the references as the run that stores this frame leaves them
     if (run.tolerance != 0 && number % VELT_REFRESH_INTERVAL == 0) {
       set_all_references();
@@ -507,6 +534,7 @@ int32_t encode_part(const char* pattern, const char* output, int32_t flags, int3
   }
 
   // frame 0 sets the size every frame must have, and the closing record
+  run.hashing_window = run.tolerance != 0;
   if (!load_first_frame()) return abandon_output();
   uint64_t frame0_hash = run.first_hash;
   uint8_t part[VELT_PART_HEADER_SIZE];
@@ -517,6 +545,7 @@ int32_t encode_part(const char* pattern, const char* output, int32_t flags, int3
   uint64_t before_hash = 0;
   int32_t from = first;
   if (first == 0 && end > 0) {
+    add_to_window(0);
     encode_frame(FIRST_FRAME);
     from = 1;
   } else if (first == 0) {
@@ -524,14 +553,14 @@ int32_t encode_part(const char* pattern, const char* output, int32_t flags, int3
   } else {
     release(&run.current);
     if (!read_frames_before(first)) return abandon_output();
-    before_hash = image_hash(run.current);
+    before_hash = chain_hash(run.current);
     keep_as_previous();
   }
 
   // the range, up to a missing or failing frame; either ends the sequence
   // there, as in a single run, so the part then ends with the closing record
   int32_t stop = end > from ? encode_frames(from, end) : end;
-  uint64_t last_hash = image_hash(run.previous);
+  uint64_t last_hash = chain_hash(run.previous);
   bool wants_closing = closing != 0 || stop < end;
   bool closing_written = wants_closing && write_closing_record();
 

@@ -40,9 +40,13 @@ enum {
   VELT_PART_OFFSET_RESULT = 40,        // 32 bits: 0, or the failure code that stopped the part
   VELT_PART_OFFSET_FAILING = 44,       // 32 bits, signed: the frame it failed at, or -1
   VELT_PART_OFFSET_FRAME0_HASH = 48,   // 64 bits: hash of frame 0's pixels
-  VELT_PART_OFFSET_BEFORE_HASH = 56,   // 64 bits: hash of frame `first` - 1, 0 when first is 0
-  VELT_PART_OFFSET_LAST_HASH = 64,     // 64 bits: hash of frame `end` - 1 (of `first` - 1 when
-                                       // the part holds no frame), 0 when there is none
+  // 64 bits each: the chain hashes of what the first record is measured
+  // against (frame `first` - 1; 0 when first is 0) and of what the next
+  // part's is (frame `end` - 1, or `first` - 1 when the part holds no frame;
+  // 0 when there is none). With a tolerance each covers every frame from the
+  // last refresh frame up to that one, whose references the records depend on.
+  VELT_PART_OFFSET_BEFORE_HASH = 56,
+  VELT_PART_OFFSET_LAST_HASH = 64,
   VELT_PART_OFFSET_PAYLOAD_SIZE = 72,  // 64 bits: bytes after the header
   VELT_PART_OFFSET_HASH = 80,          // 64 bits: velt_part_file_hash of the part
   VELT_PART_OFFSET_TOLERANCE = 88,     // 32 bits: the run's tolerance in levels

@@ -273,10 +273,13 @@ EncodingOutcome encode_in_workers(const ParallelRequest& request, std::string* f
     // a frame replaced while the workers read it: the workers on either side
     // of a boundary (or two workers, for frame 0) saw different pictures
     outcome.result = VELT_ERR_FRAME_CHANGED;
-    outcome.report = {VELT_ERR_FRAME_CHANGED, 0, plan.changed_frame, 0,
-                      plan.changed_frame == 0
-                          ? "the workers read different pictures of it"
-                          : "the workers on either side of it read different pictures"};
+    const int32_t window_first = velt_part_first_read(plan.changed_frame + 1, request.tolerance);
+    std::string reason = plan.changed_frame == 0
+                             ? "the workers read different pictures of it"
+                             : "the workers on either side of it read different pictures";
+    if (window_first < plan.changed_frame)
+      reason += " of it or of a frame from frame " + std::to_string(window_first) + " on";
+    outcome.report = {VELT_ERR_FRAME_CHANGED, 0, plan.changed_frame, 0, reason};
   } else if (!joined) {
     *failure = "cannot join the parts: " + error;
   } else {

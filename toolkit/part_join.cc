@@ -182,8 +182,14 @@ std::string frames_text(const PartInfo& part) {
 bool refuse_changed_frame(int32_t frame, const PartInfo& earlier, const PartInfo& later,
                           JoinPlan* plan, std::string* error) {
   plan->changed_frame = frame;
-  *error = "frame " + std::to_string(frame) + " is another picture in " + later.source.name +
-           " than in " + earlier.source.name +
+  // with a tolerance the parts are chained by every frame since the last
+  // refresh frame, any of which may be the one that differs
+  const int32_t window_first = velt_part_first_read(frame + 1, int32_t(later.tolerance));
+  const std::string frames = window_first < frame ? "one of frames " + std::to_string(window_first) +
+                                                        "-" + std::to_string(frame)
+                                                  : "frame " + std::to_string(frame);
+  *error = frames + " is another picture in " + later.source.name + " than in " +
+           earlier.source.name +
            ": they were encoded from different frames, or the frame changed between the encodings";
   return false;
 }

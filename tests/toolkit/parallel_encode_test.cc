@@ -155,6 +155,14 @@ TEST(ParallelEncode, JoinRefusesPartsThatDoNotMakeOneFile) {
                     p2 = part("p2", input, "2/3");
   const std::string alpha1 = part("alpha1", input, "1/3", "alpha");
   const std::string tolerant1 = part("tolerant1", input, "1/3", "opaque", "4");
+  // with a tolerance, part 1 is measured against references that frames 0-3
+  // leave: another frame 2 under it is another sequence
+  const std::string tolerant0 = part("tolerant0", input, "0/3", "opaque", "4");
+  const std::string tolerant2 = part("tolerant2", input, "2/3", "opaque", "4");
+  std::vector<Image> two;
+  for (unsigned f = 0; f < 12; ++f) two.push_back(varied_frame(f == 2 ? 40 : f));
+  const std::string two1 =
+      part("two1", e2e::write_sequence(other_dir, "t", two), "1/3", "opaque", "4");
   const std::string other1 = part("other1", other_input, "1/3");
   const std::string other2 = part("other2", other_input, "2/3");
   const std::string shifted = part("shifted", input, "1/4");
@@ -181,6 +189,8 @@ TEST(ParallelEncode, JoinRefusesPartsThatDoNotMakeOneFile) {
       {{p0, p1, p1, p2}, "holds frames 4-7, which"},
       {{p0, shifted, p2}, "shifted holds frames 3-5, which"},
       {{p0, alpha1, p2}, "belongs to another sequence"},
+      {{tolerant0, two1, tolerant2},
+       "one of frames 0-3 is another picture in " + two1 + " than in " + tolerant0},
       {{p0, tolerant1, p2},
        "belongs to another sequence than " + p0 + " (another size, mode, rate or tolerance)"},
       {{p0, other1, p2}, "frame 3 is another picture in " + other1 + " than in " + p0},
