@@ -1,4 +1,16 @@
-// The encoder's entry: numbered PNG frames in, one VELT animation file out.
+// The encoder module's contract with its hosts: numbered PNG frames in, one
+// VELT animation file (or one part of it, velt_part_format.h) out.
+//
+// The module exports, by the names a host calls them (the wasm2c functions
+// Z_veltZ_<name>; paths and the report are offsets into its memory):
+//   j  start-up, run once per instance before any other call
+//   k  free, l allocate (size): memory for the strings a host copies in
+//   m  compress_video_wasm (pattern, output, flags, fps)
+//   r  encode_part (pattern, output, flags, fps, first, end, closing)
+//   q  last_run_report (): the RunReport of the last m or r
+//   s  set_tolerance (levels), for the runs that follow
+// Everything it returns is untrusted to a host: offsets, counts and text are
+// checked before use.
 #ifndef VELT_ENCODER_H
 #define VELT_ENCODER_H
 
