@@ -181,7 +181,7 @@ uint64_t image_hash(const Image& image) {
 void add_to_window(int32_t number) {
   if (!run.hashing_window) return;
   uint64_t hash = image_hash(run.current);
-  if (number % VELT_REFRESH_INTERVAL == 0) {
+  if (velt_is_refresh_frame(number)) {
     run.window_hash = hash;
     return;
   }
@@ -223,7 +223,7 @@ enum FrameKind {
 // The kind of the record of frame `number` (0 for the closing record).
 FrameKind kind_of_frame(int32_t number, bool closing) {
   if (run.tolerance == 0) return LATER_FRAME;
-  return closing || number % VELT_REFRESH_INTERVAL == 0 ? REFRESH_FRAME : LATER_FRAME;
+  return closing || velt_is_refresh_frame(number) ? REFRESH_FRAME : LATER_FRAME;
 }
 
 // Makes run.current every block's reference.
@@ -483,7 +483,7 @@ bool read_frames_before(int32_t first) {
     }
     add_to_window(number);
     // the references as the run that stores this frame leaves them
-    if (run.tolerance != 0 && number % VELT_REFRESH_INTERVAL == 0) {
+    if (run.tolerance != 0 && velt_is_refresh_frame(number)) {
       set_all_references();
     } else if (run.tolerance != 0) {
       choose_blocks(LATER_FRAME);

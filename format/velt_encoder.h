@@ -58,6 +58,11 @@ struct RunReport {
 // every reference, whatever the earlier parts stored.
 enum { VELT_MAX_TOLERANCE = 64, VELT_REFRESH_INTERVAL = 64 };
 
+// Whether frame `number` is a refresh frame (frame 0 is one too).
+static inline bool velt_is_refresh_frame(int32_t number) {
+  return number % VELT_REFRESH_INTERVAL == 0;
+}
+
 // The first frame that a part whose records start at frame `first` reads
 // before its range: the frame before it, or with a tolerance, the last
 // refresh frame up to that one.
