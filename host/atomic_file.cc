@@ -277,20 +277,26 @@ bool write_all(int fd, const void* bytes, size_t size) {
   return true;
 }
 
+int open_unnamed_file_in(const std::string& directory, std::string* error) {
+  int fd = open_unnamed_in(directory, 0600);
+  if (fd >= 0) return fd;
+  // a file system without unnamed files: a name that goes at once
+  std::string name = directory + "/.velt-unnamed-XXXXXX";
+  InterruptsHeld held;
+  fd = mkostemp(name.data(), O_CLOEXEC);
+  if (fd >= 0) {
+    unlink(name.c_str());
+    return fd;
+  }
+  *error = std::strerror(errno);
+  return -1;
+}
+
 int open_unnamed_file_beside(const std::string& path, std::string* error) {
   const char* tmpdir = std::getenv("TMPDIR");
   for (const std::string& dir : {directory_of(path), std::string(tmpdir ? tmpdir : "/tmp")}) {
-    int fd = open_unnamed_in(dir, 0600);
+    int fd = open_unnamed_file_in(dir, error);
     if (fd >= 0) return fd;
-    // a file system without unnamed files: a name that goes at once
-    std::string name = dir + "/.velt-unnamed-XXXXXX";
-    InterruptsHeld held;
-    fd = mkostemp(name.data(), O_CLOEXEC);
-    if (fd >= 0) {
-      unlink(name.c_str());
-      return fd;
-    }
-    *error = std::strerror(errno);
   }
   return -1;
 }

@@ -67,6 +67,11 @@ class AtomicFile {
 // with `error` set to the system's reason.
 int open_unnamed_file_beside(const std::string& path, std::string* error);
 
+// Opens an unnamed read-write file (mode 0600) in `directory`, or where the
+// file system makes none, a named one whose name is removed at once. Returns
+// the descriptor, or -1 with `error` set to the system's reason.
+int open_unnamed_file_in(const std::string& directory, std::string* error);
+
 // Writes all `size` bytes to `fd`, going on after short and interrupted
 // writes. False on a failure, with errno set (EIO when the system wrote nothing).
 bool write_all(int fd, const void* bytes, size_t size);

@@ -32,28 +32,47 @@ bool read_run_report(PairedModuleHost<EncoderModule>& module, ModuleRunReport* r
   return true;
 }
 
-}  // namespace
-
-const char kListedFramePattern[] = "frame_X.png";
-
-FileGrants listed_frame_grants(const std::vector<std::string>& frames,
-                               const EncodingRequest::PartRange* part, int32_t tolerance) {
-  const int64_t count = int64_t(frames.size());
+// Grants reading `frame_count` frames under the names kListedFramePattern gives
+// them, frame n as `grant_of(n)` serves it; the number just past the last is
+// a missing frame. With a part, only frame 0 and the frames from the first
+// one the part reads to its last are granted.
+FileGrants numbered_frame_grants(size_t frame_count, const EncodingRequest::PartRange* part,
+                                 int32_t tolerance, std::function<ReadGrant(size_t n)> grant_of) {
+  const int64_t count = int64_t(frame_count);
   int64_t low = 0, high = count;  // the granted numbers besides frame 0
   if (part) {
     low = velt_part_first_read(part->first, tolerance);
     high = std::min<int64_t>(part->end, count);
   }
   FileGrants grants;
-  grants.readable = [&frames, count, low, high](const std::string& path) {
+  grants.readable = [grant_of = std::move(grant_of), count, low, high](const std::string& path) {
     ReadGrant grant;
     int64_t n = frame_number_of(kListedFramePattern, path);
-    if (n >= 0 && n < count && (n == 0 || (n >= low && n < high)))
-      grant = {ReadGrant::GRANTED, frames[size_t(n)], true};
+    if (n >= 0 && n < count && (n == 0 || (n >= low && n < high))) grant = grant_of(size_t(n));
     if (n == count) grant.kind = ReadGrant::MISSING;
     return grant;
   };
   return grants;
+}
+
+}  // namespace
+
+const char kListedFramePattern[] = "frame_X.png";
+
+FileGrants listed_frame_grants(const std::vector<std::string>& frames,
+                               const EncodingRequest::PartRange* part, int32_t tolerance) {
+  return numbered_frame_grants(frames.size(), part, tolerance, [&frames](size_t n) {
+    return ReadGrant{ReadGrant::GRANTED, frames[n], true};
+  });
+}
+
+FileGrants spooled_frame_grants(const SpooledFrames& spooled,
+                                const EncodingRequest::PartRange* part, int32_t tolerance) {
+  return numbered_frame_grants(spooled.frames.size(), part, tolerance, [&spooled](size_t n) {
+    ReadGrant grant{ReadGrant::GRANTED, "", true};
+    grant.slice = {spooled.fd, spooled.frames[n].offset, spooled.frames[n].length};
+    return grant;
+  });
 }
 
 bool keeps_finished_file(uint32_t result) {

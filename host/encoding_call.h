@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "file_services.h"
+#include "stream_spool.h"
 #include "wasm-rt.h"
 
 struct EncodingRequest {
@@ -56,6 +57,11 @@ extern const char kListedFramePattern[];
 // are granted.
 FileGrants listed_frame_grants(const std::vector<std::string>& frames,
                                const EncodingRequest::PartRange* part, int32_t tolerance = 0);
+
+// As listed_frame_grants, for frames spooled from a stream: frame n is the
+// n-th slice of the spool file. `spooled` must outlive the grants.
+FileGrants spooled_frame_grants(const SpooledFrames& spooled,
+                                const EncodingRequest::PartRange* part, int32_t tolerance = 0);
 
 // What a front-end shows at each step of the call. The steps run in this
 // order; the defaults show nothing.

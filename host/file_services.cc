@@ -1,5 +1,6 @@
 // The encoder module's imports: descriptor-based file and console access over
-// the host's buffered streams, two fixed queries, and heap growth.
+// the host's buffered streams (files, or slices of a file the host holds
+// open), two fixed queries, and heap growth.
 //
 // Everything the module passes is untrusted. Each offset and length is checked
 // against the memory's current size (in 64-bit, so nothing wraps) before the
@@ -11,6 +12,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -117,6 +119,90 @@ FILE* open_regular_for_reading(const char* name, uint32_t* error) {
   return stream;
 }
 
+// The stream of an open slice: its own duplicate of the owner's descriptor,
+// and a position within the slice.
+struct SliceCookie {
+  int fd;
+  uint64_t offset;
+  uint64_t length;
+  uint64_t position;
+};
+
+// Reads from the position up to the slice's end at most, with pread: the
+// descriptor's shared offset is never used, so forked workers and other
+// streams on the same file do not move one another.
+ssize_t read_slice(void* cookie, char* buffer, size_t size) {
+  auto* slice = static_cast<SliceCookie*>(cookie);
+  const uint64_t left = slice->position < slice->length ? slice->length - slice->position : 0;
+  const size_t wanted = size_t(std::min<uint64_t>(size, left));
+  size_t done = 0;
+  while (done < wanted) {
+    ssize_t got = pread(slice->fd, buffer + done, wanted - done,
+                        off_t(slice->offset + slice->position + done));
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0 && done == 0) return -1;
+    if (got <= 0) break;  // an error after some bytes, or a file shorter than its slice
+    done += size_t(got);
+  }
+  slice->position += done;
+  return ssize_t(done);
+}
+
+// Moves within the slice as in a file of its length: anywhere from 0 on,
+// past the end too, where reads find nothing.
+int seek_slice(void* cookie, off64_t* offset, int whence) {
+  auto* slice = static_cast<SliceCookie*>(cookie);
+  int64_t base;
+  if (whence == SEEK_SET) {
+    base = 0;
+  } else if (whence == SEEK_CUR) {
+    base = int64_t(slice->position);
+  } else if (whence == SEEK_END) {
+    base = int64_t(slice->length);
+  } else {
+    errno = EINVAL;
+    return -1;
+  }
+  int64_t moved;
+  if (__builtin_add_overflow(base, *offset, &moved) || moved < 0) {
+    errno = EINVAL;
+    return -1;
+  }
+  slice->position = uint64_t(moved);
+  *offset = moved;
+  return 0;
+}
+
+int close_slice(void* cookie) {
+  auto* slice = static_cast<SliceCookie*>(cookie);
+  int result = close(slice->fd);
+  delete slice;
+  return result;
+}
+
+// A read-only stream on a slice, or null with `*error` set to a WASI number.
+// A slice that does not fit in a file's offsets is refused.
+FILE* open_slice(const FileSlice& slice, uint32_t* error) {
+  const uint64_t max_offset = uint64_t(INT64_MAX);
+  if (slice.offset > max_offset || slice.length > max_offset - slice.offset) {
+    *error = WASI_EINVAL;
+    return nullptr;
+  }
+  int fd = fcntl(slice.fd, F_DUPFD_CLOEXEC, 0);
+  if (fd < 0) {
+    *error = wasi_error(errno);
+    return nullptr;
+  }
+  auto* cookie = new SliceCookie{fd, slice.offset, slice.length, 0};
+  cookie_io_functions_t functions{read_slice, nullptr, seek_slice, close_slice};
+  FILE* stream = fopencookie(cookie, "rb", functions);
+  if (!stream) {
+    *error = wasi_error(errno);
+    close_slice(cookie);
+  }
+  return stream;
+}
+
 // A stream on the output's temporary file, for an open of the output path;
 // the file is made on the first such open.
 FILE* open_output(OutputGrant* output, uint32_t flags, uint32_t* error) {
@@ -154,6 +240,8 @@ FILE* open_granted(Z_a_instance_t* context, const char* name, uint32_t flags, ui
   uint32_t access = flags & OPEN_ACCESS_MASK;
   if (access == 0 && grants.readable) {
     ReadGrant grant = grants.readable(name);
+    if (grant.kind == ReadGrant::GRANTED && grant.slice.fd >= 0)
+      return open_slice(grant.slice, error);
     if (grant.kind == ReadGrant::GRANTED) {
       FILE* stream = open_regular_for_reading(grant.host_path.c_str(), error);
       if (!stream && grant.listed && (*error == WASI_ENOENT || *error == WASI_ENOTDIR))

@@ -70,13 +70,23 @@ struct OutputGrant {
   std::string error;  // why the open was refused or failed
 };
 
+// Bytes [offset, offset + length) of a file the host holds open, served to
+// the module as a whole file of `length` bytes.
+struct FileSlice {
+  int fd = -1;  // read with pread only; its owner keeps it open
+  uint64_t offset = 0;
+  uint64_t length = 0;
+};
+
 // The host's answer to a module that asks to read a path.
 struct ReadGrant {
   enum Kind { REFUSED, MISSING, GRANTED } kind = REFUSED;
-  std::string host_path;  // the file to open, when GRANTED
+  std::string host_path;  // the file to open, when GRANTED without a slice
   // The host listed the file as a frame: should it be gone, the module hears
   // VELT_EGONE rather than that no such file exists.
   bool listed = false;
+  // When its fd is not -1, what a GRANTED open reads in place of host_path.
+  FileSlice slice = {};
 };
 
 // The files an instance may open. Everything else is refused with EACCES
