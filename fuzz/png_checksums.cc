@@ -68,6 +68,7 @@ void fix_png_checksums(uint8_t* png, size_t size) {
   std::vector<size_t> chunks;  // offsets of the whole chunks
   Stream image_data;
   std::vector<Stream> profiles;
+  std::vector<Stream> frames;  // each animation frame's fdAT data, after an fcTL
   for (size_t at = kSignatureSize; at + kChunkOverhead <= size;) {
     const uint32_t length = load_be32(png + at);
     if (length > size - at - kChunkOverhead) break;
@@ -76,6 +77,10 @@ void fix_png_checksums(uint8_t* png, size_t size) {
     const size_t data = at + 8;
     if (std::memcmp(type, "IDAT", 4) == 0) {
       image_data.add(png, data, length);
+    } else if (std::memcmp(type, "fcTL", 4) == 0) {
+      frames.emplace_back();
+    } else if (std::memcmp(type, "fdAT", 4) == 0 && length >= 4 && !frames.empty()) {
+      frames.back().add(png, data + 4, length - 4);  // after its sequence number
     } else if (std::memcmp(type, "iCCP", 4) == 0) {
       // a name ended by a NUL, the compression method, then the stream
       const void* end = std::memchr(png + data, 0, length);
@@ -89,6 +94,7 @@ void fix_png_checksums(uint8_t* png, size_t size) {
   }
   image_data.fix_adler(png);
   for (const Stream& profile : profiles) profile.fix_adler(png);
+  for (const Stream& frame : frames) frame.fix_adler(png);
   for (size_t at : chunks) lodepng_chunk_generate_crc(png + at);
 }
 

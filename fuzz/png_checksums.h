@@ -7,8 +7,10 @@
 #include <cstdint>
 
 // Rewrites the Adler-32 at the end of the image data's zlib stream (the data
-// of every IDAT chunk, joined) and of an iCCP profile's stream when the
-// stream inflates, then the CRC of every whole chunk. The chunks are walked
+// of every IDAT chunk, joined), of an animation frame's stream (the data of
+// the fdAT chunks after an fcTL, joined, each without its sequence number)
+// and of an iCCP profile's stream when the stream inflates, then the CRC of
+// every whole chunk. The chunks are walked
 // by their lengths from byte 8, whatever the signature says; bytes past the
 // last whole chunk are left as they are.
 void fix_png_checksums(uint8_t* png, size_t size);
