@@ -7,10 +7,10 @@
 # "gif" runs velt-gif-fuzzer, "apng" velt-apng-fuzzer; "all" (the default)
 # runs each one whose target the build defines, one after the other, each for
 # the given number of seconds (default 300). Seeds: the files in
-# fuzz/seeds/<name>/, with fuzz/<name>.dict. The corpora grow in
-# build-fuzz/corpus-<name> from run to run. A finding is written to
-# build-fuzz/findings/ as <name>-*. Exits with status 1 when a fuzzer found
-# something.
+# fuzz/seeds/<name>/; dictionaries: fuzz/gif.dict and fuzz/png.dict. The
+# corpora grow in build-fuzz/corpus-<name> from run to run. A finding is
+# written to build-fuzz/findings/ as <name>-*. Exits with status 1 when a
+# fuzzer found something.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-300}
@@ -41,14 +41,14 @@ for name in "${targets[@]}"; do
   fi
   cmake --build build-fuzz -j2 --target "$fuzzer"
   mkdir -p "build-fuzz/corpus-$name"
-  inputs=("build-fuzz/corpus-$name")
-  [ -d "fuzz/seeds/$name" ] && inputs+=("fuzz/seeds/$name")
-  dict=()
-  [ -f "fuzz/$name.dict" ] && dict=(-dict="fuzz/$name.dict")
+  case "$name" in
+    gif) dict=fuzz/gif.dict ;;
+    apng) dict=fuzz/png.dict ;;  # the PNG fuzzers' one, animation chunks included
+  esac
   echo "fuzz_decoders: $name for $seconds s"
-  "build-fuzz/fuzz/$fuzzer" "${inputs[@]}" \
+  "build-fuzz/fuzz/$fuzzer" "build-fuzz/corpus-$name" "fuzz/seeds/$name" \
     -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -max_len=8192 \
-    "${dict[@]}" -artifact_prefix="build-fuzz/findings/$name-" \
+    -dict="$dict" -artifact_prefix="build-fuzz/findings/$name-" \
     -print_final_stats=1 || status=1
 done
 if [ "$status" -ne 0 ]; then
