@@ -21,3 +21,4 @@ ctest --test-dir build-sanitize --output-on-failure -j"$(nproc)"
 
 bash tools/fuzz_reader.sh 60
 bash tools/fuzz_sandbox.sh 60 all
+bash tools/fuzz_decoders.sh 60 all
