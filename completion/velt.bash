@@ -40,11 +40,11 @@ _velt() {
 
     local options
     case $command in
-        encode) options="--fps --mode --tolerance --jobs --part --quiet --help" ;;
+        encode) options="--fps --mode --tolerance --pad --raw --jobs --part --quiet --help" ;;
         join) options="--help" ;;
         info) options="--mode --record-size --no-wire-size --help" ;;
         decode) options="--raw --mode --help" ;;
-        compare) options="--mode --json --heatmap --help" ;;
+        compare) options="--mode --json --heatmap --pad --raw --help" ;;
         *) return ;;
     esac
 
@@ -59,7 +59,7 @@ _velt() {
         --heatmap)
             _velt_paths '*.[pP][nN][gG]' "$cur"
             return ;;
-        --fps | --jobs | -j | --part)
+        --fps | --jobs | -j | --part | --raw)
             return ;;
     esac
 
@@ -73,7 +73,7 @@ _velt() {
         fi
         case $word in
             --) options_ended=1 ;;
-            --mode | --record-size | --heatmap | --fps | --tolerance | --jobs | -j | --part)
+            --mode | --record-size | --heatmap | --fps | --tolerance | --jobs | -j | --part | --raw)
                 # the value follows, as the next word or after '='
                 [[ $word == --part ]] && part=1
                 [[ ${COMP_WORDS[i+1]} == = ]] && ((i++))
@@ -90,7 +90,7 @@ _velt() {
     fi
 
     case $command:$position in
-        encode:0 | compare:1) _velt_paths '*.[pP][nN][gG]' "$cur" ;;  # frames
+        encode:0 | compare:1) _velt_paths '*.[pPgG][nNiI][gGfF]' "$cur" ;;  # frames, a GIF or an APNG
         encode:1)
             # a part file has no fixed extension
             if ((part)); then _velt_paths "" "$cur"; else _velt_paths '*.velt' "$cur"; fi ;;

@@ -6,10 +6,12 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "animation_input.h"
 #include "block_encoding.h"
 #include "change_map.h"
 #include "container.h"
 #include "frame_file.h"
+#include "frame_padding.h"
 #include "velt_encoder.h"
 #include "velt_part_format.h"
 #include "visible_change.h"
@@ -56,10 +58,20 @@ struct EncodingRun {
   uint8_t change_map[VELT_MAX_CHANGE_MAP_SIZE];
   uint8_t record[VELT_MAX_RECORD_SIZE];
   BlockState block;
+  int32_t fps;
+  uint32_t source_width;  // the last frame loaded, before any padding
+  uint32_t source_height;
+  // an animation file's frames, once frame 0's file turned out to be one
+  bool animated;
+  AnimationInput animation;
 };
 
 EncodingRun run;
-int32_t tolerance_setting = 0;  // kept from one run to the next
+// kept from one run to the next
+int32_t tolerance_setting = 0;
+int32_t input_kind_setting = VELT_INPUT_FRAMES;
+bool pad_setting = false;
+uint32_t raw_width_setting = 0, raw_height_setting = 0;
 
 // Writes `number` in decimal ("%d") at `out`; returns the digit count.
 int format_decimal(int32_t number, char* out) {
@@ -131,27 +143,133 @@ enum LoadResult {
   FAILED,   // the frame exists but cannot be used; reported and recorded
 };
 
-// Loads frame `number` into run.current and checks that its sides are
-// multiples of 4. A pattern without 'X' names frame 0 alone. Frame 0 is
-// never missing: it is the animation's first frame and its closing one.
+// With animation input, frame 0's file may be an animation: if it is, the
+// run's frames come from it from now on. FRAME_LOADED when it is one or
+// is not; otherwise why it could not be read or opened (reported).
+FrameFileStatus open_animation(FrameFile* frame) {
+  unsigned char* data = nullptr;
+  size_t size = 0;
+  FrameFileStatus status = read_frame_bytes(run.frame_path, &data, &size, &frame->error_number);
+  if (status != FRAME_LOADED) return status;
+  AnimationKind kind = animation_kind(data, size);
+  if (kind == ANIMATION_NONE) {
+    free(data);  // a still picture, read again as a frame
+    return FRAME_LOADED;
+  }
+  AnimationStatus opened = animation_open(&run.animation, kind, data, size, run.fps, VELT_MAX_SIDE);
+  run.animated = true;
+  if (opened == ANIMATION_OK) return FRAME_LOADED;
+  if (opened == ANIMATION_TOO_LARGE) {
+    frame->width = run.animation.width;
+    frame->height = run.animation.height;
+    return FRAME_TOO_LARGE;
+  }
+  char reason[RUN_REASON_SIZE];
+  if (opened == ANIMATION_TOO_LONG) {
+    snprintf(reason, sizeof reason, "%u frames held at %d fps, more than 65535",
+             run.animation.frames, static_cast<int>(run.animation.rate));
+    printf("Error!Too many frames: %s makes %s.\n", run.frame_path, reason);
+    fail(VELT_ERR_TOO_LONG, reason);
+  } else {
+    const char* text = opened == ANIMATION_NO_MEMORY ? strerror(ENOMEM) : run.animation.reason;
+    printf("Error!Cannot read frame %s: %s.\n", run.frame_path, text);
+    fail(VELT_ERR_READ_FRAME, text);
+  }
+  return FRAME_UNREADABLE;
+}
+
+// Held frame `number` of the animation, copied out of its canvas.
+FrameFileStatus load_animation_frame(int32_t number, FrameFile* frame) {
+  memset(frame, 0, sizeof *frame);
+  if (uint32_t(number) >= run.animation.frames) return FRAME_MISSING;
+  if (animation_show(&run.animation, uint32_t(number)) != ANIMATION_OK) return FRAME_UNDECODABLE;
+  size_t size = size_t(run.animation.width) * run.animation.height * 4;
+  frame->pixels = static_cast<unsigned char*>(malloc(size));
+  if (frame->pixels == nullptr) {
+    frame->error_number = ENOMEM;
+    return FRAME_UNREADABLE;
+  }
+  memcpy(frame->pixels, run.animation.canvas, size);
+  frame->width = run.animation.width;
+  frame->height = run.animation.height;
+  return FRAME_LOADED;
+}
+
+const char* load_reason(FrameFileStatus status, const FrameFile& frame) {
+  if (run.animated && status == FRAME_UNDECODABLE) return run.animation.reason;
+  return frame_file_reason(status, &frame);
+}
+
+// Reports a frame whose header gives a size too large to decode: frame 0's
+// as too large, a later frame's as a size other than frame 0's.
+void report_too_large(int32_t number, const FrameFile& frame) {
+  char reason[RUN_REASON_SIZE];
+  if (number == 0) {
+    puts("Image width and height overflow！");
+    snprintf(reason, sizeof reason, "%ux%u", frame.width, frame.height);
+    fail(VELT_ERR_TOO_LARGE, reason);
+    return;
+  }
+  printf("Error!Frame %d is %ux%u, but frame 0 is %ux%u.\n", static_cast<int>(number), frame.width,
+         frame.height, run.first_width, run.first_height);
+  snprintf(reason, sizeof reason, "%ux%u, but frame 0 is %ux%u", frame.width, frame.height,
+           run.first_width, run.first_height);
+  fail(VELT_ERR_SIZE_CHANGED, reason);
+}
+
+// Loads frame `number` into run.current, padded when asked, and checks that
+// its sides are multiples of 4. A pattern without 'X' names frame 0 alone.
+// Frame 0 is never missing: it is the animation's first frame and its
+// closing one.
 LoadResult load_frame(int32_t number) {
-  if (number > 0 && !run.pattern_has_number) return MISSING;
+  if (number > 0 && !run.pattern_has_number && !run.animated) return MISSING;
   if (!expand_frame_pattern(run.pattern, number, run.frame_path)) {
     puts("Error!Frame path too long.");
     fail(VELT_ERR_READ_FRAME, "its path is too long");
     return FAILED;
   }
   FrameFile frame;
-  FrameFileStatus status = load_frame_file(run.frame_path, &frame);
+  memset(&frame, 0, sizeof frame);
+  FrameFileStatus status = FRAME_LOADED;
+  if (number == 0 && !run.animated && input_kind_setting == VELT_INPUT_ANIMATION) {
+    status = open_animation(&frame);
+    if (status == FRAME_UNREADABLE && run.result != VELT_OK) return FAILED;  // reported
+  }
+  if (status == FRAME_LOADED) {
+    if (run.animated) {
+      status = load_animation_frame(number, &frame);
+    } else {
+      FrameFormat format = {0, 0, VELT_MAX_SIDE, pad_setting};
+      if (input_kind_setting == VELT_INPUT_RAW) {
+        format.raw_width = raw_width_setting;
+        format.raw_height = raw_height_setting;
+      }
+      status = load_frame_file(run.frame_path, format, &frame);
+    }
+  }
   if (status == FRAME_MISSING && number > 0) return MISSING;
-  if (status == FRAME_UNDECODABLE && number > 0) {
-    printf("Error!Cannot decode frame %s: %s.\n", run.frame_path, frame_file_reason(status, &frame));
-    fail(VELT_ERR_DECODE_FRAME, frame_file_reason(status, &frame));
+  if (status == FRAME_TOO_LARGE) {
+    report_too_large(number, frame);
+    return FAILED;
+  }
+  if ((status == FRAME_UNDECODABLE || status == FRAME_WRONG_SIZE) && number > 0) {
+    printf("Error!Cannot decode frame %s: %s.\n", run.frame_path, load_reason(status, frame));
+    fail(VELT_ERR_DECODE_FRAME, load_reason(status, frame));
     return FAILED;
   }
   if (status != FRAME_LOADED) {
-    printf("Error!Cannot read frame %s: %s.\n", run.frame_path, frame_file_reason(status, &frame));
-    fail(VELT_ERR_READ_FRAME, frame_file_reason(status, &frame));
+    printf("Error!Cannot read frame %s: %s.\n", run.frame_path, load_reason(status, frame));
+    fail(VELT_ERR_READ_FRAME, load_reason(status, frame));
+    return FAILED;
+  }
+  run.source_width = frame.width;
+  run.source_height = frame.height;
+  if ((run.animated || pad_setting) &&
+      !pad_to_blocks(&frame.pixels, &frame.width, &frame.height,
+                     (run.mode & VELT_MODE_ALPHA_AWARE) != 0)) {
+    free(frame.pixels);
+    printf("Error!Cannot read frame %s: %s.\n", run.frame_path, strerror(ENOMEM));
+    fail(VELT_ERR_READ_FRAME, strerror(ENOMEM));
     return FAILED;
   }
   run.current = Image{frame.pixels, frame.width, frame.height};
@@ -299,6 +417,8 @@ int32_t end_run() {
   release(&run.previous);
   release(&run.current);
   release(&run.reference);
+  if (run.animated) animation_close(&run.animation);
+  run.animated = false;
   fflush(stdout);
   run.report.result = run.result;
   return run.result;
@@ -312,14 +432,16 @@ int32_t abandon_output() {
   return end_run();
 }
 
-// Sets up the run's state for `pattern`, `output`, `flags` and `fps`, and
-// opens the output; false (reported) when it cannot be opened.
-bool begin_run(const char* pattern, const char* output, int32_t flags, int32_t fps) {
-  puts("compress_video_wasm");
+// Sets up the run's state for reading the frames of `pattern` as a run with
+// `flags` and `fps` does.
+void begin_reading(const char* pattern, int32_t flags, int32_t fps) {
+  release(&run.previous);
+  release(&run.current);
+  release(&run.reference);
+  if (run.animated) animation_close(&run.animation);
   memset(&run, 0, sizeof run);
   run.report.failing_frame = -1;
   run.pattern = pattern;
-  run.output_path = output;
   run.pattern_has_number = false;
   for (const char* p = pattern; *p != '\0'; p++)
     if (*p == 'X') run.pattern_has_number = true;
@@ -327,7 +449,15 @@ bool begin_run(const char* pattern, const char* output, int32_t flags, int32_t f
   run.rate_code = header_rate_code(fps, flags);
   run.payload_hash = VELT_PART_HASH_START;
   run.tolerance = tolerance_setting;
+  run.fps = fps;
+}
 
+// Sets up the run's state for `pattern`, `output`, `flags` and `fps`, and
+// opens the output; false (reported) when it cannot be opened.
+bool begin_run(const char* pattern, const char* output, int32_t flags, int32_t fps) {
+  puts("compress_video_wasm");
+  begin_reading(pattern, flags, fps);
+  run.output_path = output;
   run.out = fopen(output, "wb");
   if (run.out != nullptr) return true;
   printf("Error!Cannot open output file %s.\n", output);
@@ -577,4 +707,90 @@ int32_t set_tolerance(int32_t levels) {
   if (levels < 0 || levels > VELT_MAX_TOLERANCE) return -1;
   tolerance_setting = levels;
   return 0;
+}
+
+int32_t set_input(int32_t kind, int32_t pad, int32_t raw_width, int32_t raw_height) {
+  if (kind < VELT_INPUT_FRAMES || kind > VELT_INPUT_RAW || (pad != 0 && pad != 1)) return -1;
+  if (kind == VELT_INPUT_RAW && (raw_width < 1 || raw_height < 1 ||
+                                 padded_side(uint32_t(raw_width)) > VELT_MAX_SIDE ||
+                                 padded_side(uint32_t(raw_height)) > VELT_MAX_SIDE))
+    return -1;
+  input_kind_setting = kind;
+  pad_setting = pad != 0;
+  raw_width_setting = kind == VELT_INPUT_RAW ? uint32_t(raw_width) : 0;
+  raw_height_setting = kind == VELT_INPUT_RAW ? uint32_t(raw_height) : 0;
+  return 0;
+}
+
+namespace {
+
+InputReport input_report;
+SourceFrame source_report;
+// the pattern source_frame reads, kept for the calls that follow
+char source_pattern[1024];
+int32_t source_flags, source_fps;
+bool source_open = false;
+
+int32_t source_kind() {
+  if (run.animated) return run.animation.kind == ANIMATION_GIF ? VELT_SOURCE_GIF : VELT_SOURCE_APNG;
+  return input_kind_setting == VELT_INPUT_RAW ? VELT_SOURCE_RAW : VELT_SOURCE_PNG;
+}
+
+}  // namespace
+
+const InputReport* probe_input(const char* pattern, int32_t flags, int32_t fps) {
+  source_open = false;
+  begin_reading(pattern, flags, fps);
+  memset(&input_report, 0, sizeof input_report);
+  LoadResult loaded = load_frame(0);
+  if (loaded == LOADED &&
+      (run.current.width > VELT_MAX_SIDE || run.current.height > VELT_MAX_SIDE)) {
+    puts("Image width and height overflow！");
+    fail(VELT_ERR_TOO_LARGE, size_text(run.current));
+  }
+  input_report.result = run.result;
+  input_report.source_kind = source_kind();
+  input_report.source_width = loaded == LOADED ? run.source_width : 0;
+  input_report.source_height = loaded == LOADED ? run.source_height : 0;
+  input_report.width = run.current.width;
+  input_report.height = run.current.height;
+  input_report.source_frames = run.animated ? int32_t(run.animation.source_frames) : 1;
+  input_report.rate = run.animated ? run.animation.rate : fps;
+  input_report.frames = run.animated ? int32_t(run.animation.frames) : 1;
+  input_report.timing_error_us = run.animated ? int32_t(run.animation.timing_error_us) : 0;
+  snprintf(input_report.reason, RUN_REASON_SIZE, "%s", run.report.reason);
+  end_run();
+  return &input_report;
+}
+
+const SourceFrame* source_frame(const char* pattern, int32_t flags, int32_t fps, int32_t number) {
+  memset(&source_report, 0, sizeof source_report);
+  bool same = source_open && strcmp(pattern, source_pattern) == 0 && flags == source_flags &&
+              fps == source_fps && run.result == VELT_OK;
+  if (!same) {
+    source_open = false;
+    if (strlen(pattern) >= sizeof source_pattern) {
+      source_report.result = VELT_ERR_READ_FRAME;
+      snprintf(source_report.reason, RUN_REASON_SIZE, "its path is too long");
+      return &source_report;
+    }
+    memcpy(source_pattern, pattern, strlen(pattern) + 1);
+    source_flags = flags;
+    source_fps = fps;
+    begin_reading(source_pattern, flags, fps);
+    // frame 0 first: it tells whether the frames come from an animation
+    if (number > 0 && load_frame(0) == LOADED) release(&run.current);
+    source_open = run.result == VELT_OK;
+  }
+  release(&run.current);
+  LoadResult loaded = run.result == VELT_OK ? load_frame(number) : FAILED;
+  if (loaded == LOADED) {
+    source_report.width = run.current.width;
+    source_report.height = run.current.height;
+    source_report.pixels = uint32_t(reinterpret_cast<uintptr_t>(run.current.pixels));
+  }
+  source_report.result = loaded == MISSING ? 1 : run.result;
+  snprintf(source_report.reason, RUN_REASON_SIZE, "%s", run.report.reason);
+  fflush(stdout);
+  return &source_report;
 }

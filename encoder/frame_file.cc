@@ -43,26 +43,61 @@ bool read_whole(FILE* file, unsigned char** data, size_t* size) {
 
 }  // namespace
 
-FrameFileStatus load_frame_file(const char* path, FrameFile* frame) {
+FrameFileStatus read_frame_bytes(const char* path, unsigned char** data, size_t* size,
+                                 int* error_number) {
+  *data = nullptr;
+  *size = 0;
+  errno = 0;
+  FILE* file = fopen(path, "rb");
+  if (file == nullptr) {
+    *error_number = errno;
+    return missing_error(errno) ? FRAME_MISSING : FRAME_UNREADABLE;
+  }
+  bool read = read_whole(file, data, size);
+  *error_number = read ? 0 : errno;
+  // the bytes are all in memory: a failed close of a file only read loses nothing
+  fclose(file);
+  return read ? FRAME_LOADED : FRAME_UNREADABLE;
+}
+
+FrameFileStatus load_frame_file(const char* path, const FrameFormat& format, FrameFile* frame) {
   frame->pixels = nullptr;
   frame->width = 0;
   frame->height = 0;
   frame->error_number = 0;
   frame->decoder_error = 0;
+  frame->file_size = 0;
 
-  errno = 0;
-  FILE* file = fopen(path, "rb");
-  if (file == nullptr) {
-    frame->error_number = errno;
-    return missing_error(errno) ? FRAME_MISSING : FRAME_UNREADABLE;
-  }
   unsigned char* png = nullptr;
   size_t png_size = 0;
-  bool read = read_whole(file, &png, &png_size);
-  frame->error_number = read ? 0 : errno;
-  // the bytes are all in memory: a failed close of a file only read loses nothing
-  fclose(file);
-  if (!read) return FRAME_UNREADABLE;
+  FrameFileStatus status = read_frame_bytes(path, &png, &png_size, &frame->error_number);
+  if (status != FRAME_LOADED) return status;
+
+  if (format.raw_width != 0) {
+    // raw RGBA: the file is the picture
+    if (png_size != size_t(format.raw_width) * format.raw_height * 4) {
+      frame->file_size = png_size;
+      frame->width = format.raw_width;
+      frame->height = format.raw_height;
+      free(png);
+      return FRAME_WRONG_SIZE;
+    }
+    frame->pixels = png;
+    frame->width = format.raw_width;
+    frame->height = format.raw_height;
+    return FRAME_LOADED;
+  }
+
+  // a picture too large is refused from its header, before it is inflated
+  unsigned header_width = 0, header_height = 0;
+  if (png_header_size(png, png_size, &header_width, &header_height) &&
+      (format.pad || (header_width % 4 == 0 && header_height % 4 == 0)) &&
+      (padded_side(header_width) > format.max_side || padded_side(header_height) > format.max_side)) {
+    free(png);
+    frame->width = header_width;
+    frame->height = header_height;
+    return FRAME_TOO_LARGE;
+  }
 
   unsigned error = decode_png_rgba(&frame->pixels, &frame->width, &frame->height, png, png_size);
   free(png);
@@ -85,5 +120,12 @@ bool frame_file_exists(const char* path) {
 
 const char* frame_file_reason(FrameFileStatus status, const FrameFile* frame) {
   if (status == FRAME_UNDECODABLE) return lodepng_error_text(frame->decoder_error);
+  if (status == FRAME_WRONG_SIZE) {
+    static char text[96];
+    snprintf(text, sizeof text, "%lu bytes, not the %lu of a raw %ux%u RGBA frame",
+             frame->file_size, (unsigned long)frame->width * frame->height * 4, frame->width,
+             frame->height);
+    return text;
+  }
   return strerror(frame->error_number);
 }

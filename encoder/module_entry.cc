@@ -25,3 +25,22 @@ extern "C" __attribute__((export_name("q"))) const RunReport* module_run_report(
 extern "C" __attribute__((export_name("s"))) int32_t module_set_tolerance(int32_t levels) {
   return set_tolerance(levels);
 }
+
+// Where the frames of the calls that follow come from; 0 or -1 (refused).
+extern "C" __attribute__((export_name("t"))) int32_t module_set_input(int32_t kind, int32_t pad,
+                                                                    int32_t raw_width,
+                                                                    int32_t raw_height) {
+  return set_input(kind, pad, raw_width, raw_height);
+}
+
+// What frame 0 of a pattern gives: an InputReport.
+extern "C" __attribute__((export_name("u"))) const InputReport* module_probe_input(
+    const char* pattern, int32_t flags, int32_t fps) {
+  return probe_input(pattern, flags, fps);
+}
+
+// One frame as a run encodes it: a SourceFrame.
+extern "C" __attribute__((export_name("v"))) const SourceFrame* module_source_frame(
+    const char* pattern, int32_t flags, int32_t fps, int32_t number) {
+  return source_frame(pattern, flags, fps, number);
+}

@@ -81,3 +81,12 @@ unsigned decode_png_rgba(unsigned char** pixels, unsigned* width, unsigned* heig
   *height = h;
   return 0;
 }
+
+bool png_header_size(const unsigned char* png, size_t png_size, unsigned* width,
+                     unsigned* height) {
+  LodePNGState state;
+  lodepng_state_init(&state);
+  bool known = lodepng_inspect(width, height, &state, png, png_size) == 0;
+  lodepng_state_cleanup(&state);
+  return known;
+}

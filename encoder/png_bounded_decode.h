@@ -15,4 +15,10 @@
 unsigned decode_png_rgba(unsigned char** pixels, unsigned* width, unsigned* height,
                          const unsigned char* png, size_t png_size);
 
+// The picture size that a PNG's header gives, read and checked as the
+// decoder reads it, without decoding anything. False when the header is not
+// one the decoder accepts.
+bool png_header_size(const unsigned char* png, size_t png_size, unsigned* width,
+                     unsigned* height);
+
 #endif

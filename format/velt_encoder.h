@@ -9,6 +9,11 @@
 //   r  encode_part (pattern, output, flags, fps, first, end, closing)
 //   q  last_run_report (): the RunReport of the last m or r
 //   s  set_tolerance (levels), for the runs that follow
+//   t  set_input (kind, pad, raw width, raw height), for the calls that follow
+//   u  probe_input (pattern, flags, fps): an InputReport of what frame 0 and
+//      an animation's timing would give
+//   v  source_frame (pattern, flags, fps, number): the picture a run encodes
+//      as that frame, for a host that compares a file with its source
 // Everything it returns is untrusted to a host: offsets, counts and text are
 // checked before use.
 #ifndef VELT_ENCODER_H
@@ -30,6 +35,8 @@ enum {
   VELT_ERR_PART_RANGE = 9,      // encode_part was given no range of frames
   VELT_ERR_FRAME_CHANGED = 10,  // frame 0 read again for the closing record is another
                                 // picture (and, in the host, a frame two workers read apart)
+  VELT_ERR_TOO_LONG = 11,       // an animation held at its rate needs more than 65535
+                                // frames; nothing is encoded
 };
 
 // What the last run did, for the host. A failure at a later frame (codes 2,
@@ -72,6 +79,41 @@ static inline int32_t velt_part_first_read(int32_t first, int32_t tolerance) {
   return (first - 1) - (first - 1) % VELT_REFRESH_INTERVAL;
 }
 
+// Where the frames come from (set_input).
+enum {
+  VELT_INPUT_FRAMES = 0,     // one PNG file per frame (the default)
+  VELT_INPUT_ANIMATION = 1,  // the pattern names one file: a GIF or an animated PNG
+                             // gives every frame, held at the run's rate; any other
+                             // PNG is the one frame
+  VELT_INPUT_RAW = 2,        // one file per frame of raw RGBA, width * height * 4 bytes
+};
+
+// What probe_input found in frame 0's file.
+enum { VELT_SOURCE_PNG = 0, VELT_SOURCE_GIF = 1, VELT_SOURCE_APNG = 2, VELT_SOURCE_RAW = 3 };
+
+struct InputReport {
+  int32_t result;          // VELT_OK, or the code a run would fail with at frame 0
+  int32_t source_kind;     // VELT_SOURCE_*
+  uint32_t source_width;   // the picture as its file gives it
+  uint32_t source_height;
+  uint32_t width;          // as it is encoded, after any padding
+  uint32_t height;
+  int32_t source_frames;   // an animation's frames, else 1
+  int32_t rate;            // the rate an animation is held at: the one asked for, or chosen
+  int32_t frames;          // an animation's frames once held, else 1
+  int32_t timing_error_us; // the largest difference between a frame's delay and its hold
+  char reason[RUN_REASON_SIZE];  // as a RunReport's, for a failure
+};
+
+// A picture as a run encodes it, in module memory until the next call.
+struct SourceFrame {
+  int32_t result;    // VELT_OK; 1 for no such frame; else the code a run would fail with
+  uint32_t width;
+  uint32_t height;
+  uint32_t pixels;   // offset of width * height RGBA pixels
+  char reason[RUN_REASON_SIZE];
+};
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -104,6 +146,21 @@ const RunReport* last_run_report(void);
 // visible_change.h). Returns 0, or -1 for a tolerance outside 0 to
 // VELT_MAX_TOLERANCE, which leaves it as it was.
 int32_t set_tolerance(int32_t levels);
+
+// Sets where the frames of the calls that follow come from (VELT_INPUT_*),
+// whether their right and bottom edges are padded to a multiple of 4
+// (transparent pixels in the alpha modes, copies of the last column and row
+// in the opaque ones; an animation is always padded), and the size of raw
+// frames. Returns 0, or -1 for settings out of range, which leaves them.
+int32_t set_input(int32_t kind, int32_t pad, int32_t raw_width, int32_t raw_height);
+
+// Reads frame 0 of `pattern` as a run with `flags` and `fps` would (an
+// animation's rate is chosen when `fps` is 0) and reports what it found.
+const InputReport* probe_input(const char* pattern, int32_t flags, int32_t fps);
+
+// Frame `number` of `pattern` as a run with `flags` and `fps` encodes it.
+// Calls in increasing order of frames are cheapest.
+const SourceFrame* source_frame(const char* pattern, int32_t flags, int32_t fps, int32_t number);
 
 #ifdef __cplusplus
 }

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -14,6 +15,7 @@
 #include "png_bounded_decode.h"
 #include "png_decoder.h"
 #include "velt_encoder.h"
+#include "velt_format.h"
 #include "velt_reader.h"
 
 namespace {
@@ -24,12 +26,13 @@ const char kFramePattern[] = "frame_X.png";
 const char kFrame0[] = "frame_0.png";
 const char kFrame1[] = "frame_1.png";
 const char kOutput[] = "out.velt";
+const char kAnimation[] = "animation";
 const char kNativeOutput[] = "native.velt";
 const char kPngInput[] = "input.png";
 const char kProbe[] = "probe.png";
 
 // The highest code the encoder returns (frame 65535 exists).
-constexpr uint32_t kLastResultCode = VELT_ERR_TOO_MANY_FRAMES;
+constexpr uint32_t kLastResultCode = VELT_ERR_TOO_LONG;
 
 // An 8x8 RGBA picture with a colour ramp and a translucent and a clear
 // quarter, so that every block mode has work in it.
@@ -131,6 +134,18 @@ bool claims_more_than_it_holds(const uint8_t* png, size_t size) {
   lodepng_state_cleanup(&state);
   const unsigned __int128 image_bits = (unsigned __int128)width * height * bits_per_pixel;
   return known && image_bits / 8 > (unsigned __int128)size * 1032;
+}
+
+// Whether the header gives sides that are multiples of 4 but 1024 or more:
+// such a frame is refused from its header, before it is decoded.
+bool too_large_by_header(const uint8_t* png, size_t size) {
+  LodePNGState state;
+  lodepng_state_init(&state);
+  unsigned width = 0, height = 0;
+  const bool known = lodepng_inspect(&width, &height, &state, png, size) == 0;
+  lodepng_state_cleanup(&state);
+  return known && width % 4 == 0 && height % 4 == 0 &&
+         (width > VELT_MAX_SIDE || height > VELT_MAX_SIDE);
 }
 
 // What the PNG module's entry does, natively: sides checked from the header,
@@ -243,7 +258,9 @@ EncoderTargetRun EncoderTarget::run(const uint8_t* data, size_t size) {
     faults.push_back("the module reported result " + std::to_string(report.result) +
                      ", the call returned " + std::to_string(result));
   const uint32_t undecodable =
-      input.after_valid_frame ? VELT_ERR_DECODE_FRAME : VELT_ERR_READ_FRAME;
+      too_large_by_header(input.frame, input.frame_size)
+          ? (input.after_valid_frame ? VELT_ERR_SIZE_CHANGED : VELT_ERR_TOO_LARGE)
+          : (input.after_valid_frame ? VELT_ERR_DECODE_FRAME : VELT_ERR_READ_FRAME);
   if (cannot_decode && result != undecodable)
     faults.push_back("result " + std::to_string(result) +
                      " for a frame whose data cannot fill its header");
@@ -274,6 +291,78 @@ EncoderTargetRun EncoderTarget::run(const uint8_t* data, size_t size) {
   }
 
   const std::set<std::string> ours = {kFrame0, kFrame1, kOutput, kNativeOutput};
+  for (const std::string& name : dir_.names())
+    if (ours.count(name) == 0) faults.push_back("a file left behind: " + name);
+  return run;
+}
+
+AnimationTargetRun AnimationTarget::run(const uint8_t* data, size_t size) {
+  AnimationTargetRun run;
+  std::vector<std::string>& faults = run.faults;
+  const int32_t flags = size > 0 ? data[0] & 3 : 0;
+  const int32_t fps = size > 0 ? data[0] >> 2 : 0;
+  const std::string path = dir_.file(kAnimation);
+  const std::string output = dir_.file(kOutput), native_output = dir_.file(kNativeOutput);
+  unlink(output.c_str());
+  unlink(native_output.c_str());
+  if (!write_file(path, size > 0 ? data + 1 : data, size > 0 ? size - 1 : 0)) {
+    faults.push_back("cannot write " + path);
+    return run;
+  }
+  InputSettings settings;
+  settings.kind = VELT_INPUT_ANIMATION;
+  std::string error;
+  {
+    InputReader reader(pattern_grants(path), path, settings);
+    if (!reader.probe(flags, fps, &run.probe, &error)) {
+      faults.push_back("the probe failed: " + error);
+      return run;
+    }
+  }
+  // natively, the same probe
+  set_input(VELT_INPUT_ANIMATION, 0, 0, 0);
+  InputReport native = *probe_input(path.c_str(), flags, fps);
+  const InputProbe& probe = run.probe;
+  if (probe.result != native.result || probe.frames != native.frames ||
+      probe.rate != native.rate || probe.width != native.width || probe.height != native.height ||
+      probe.timing_error_us != native.timing_error_us || probe.reason != native.reason)
+    faults.push_back("probed result " + std::to_string(probe.result) + ", " +
+                     std::to_string(probe.frames) + " frames at " + std::to_string(probe.rate) +
+                     " fps; natively " + std::to_string(native.result) + ", " +
+                     std::to_string(native.frames) + " at " + std::to_string(native.rate));
+  if (probe.result > int32_t(kLastResultCode))
+    faults.push_back("probe result " + std::to_string(probe.result) + " is no failure code");
+
+  // encoding every frame of a large canvas held long takes minutes: only
+  // animations a fuzzer can afford are encoded, the rest are probed alone
+  const uint64_t pixels = uint64_t(probe.width) * probe.height * uint64_t(std::max(probe.frames, 1));
+  run.encoded = probe.result != VELT_OK || pixels <= (uint64_t(1) << 22);
+  const int32_t rate = probe.result == VELT_OK ? probe.rate : std::max(fps, 1);
+  if (run.encoded) {
+    EncodingConsole silent;
+    FileServiceHooks hooks;
+    hooks.console = [](int, const uint8_t*, size_t) {};
+    EncodingRequest request{path.c_str(), output.c_str(), rate, flags};
+    request.input = settings;
+    run.outcome = run_encoding_call(request, silent, hooks);
+    const int32_t native_result = run_native_encoder(path, native_output, flags, rate);
+    const EncodingOutcome& outcome = run.outcome;
+    if (outcome.trap != WASM_RT_TRAP_NONE) {
+      faults.push_back(std::string("the encoder module trapped: ") + wasm_rt_strerror(outcome.trap));
+    } else if (int32_t(outcome.result) != native_result) {
+      faults.push_back("result " + std::to_string(outcome.result) + ", natively " +
+                       std::to_string(native_result));
+    } else if (outcome.output_kept) {
+      uint16_t frames_in_file = 0;
+      const Bytes file = read_file(output);
+      check_kept_file(file, flags, outcome.report, &frames_in_file, &faults);
+      if (file != read_file(native_output))
+        faults.push_back("the output differs from the native encoder's");
+    }
+  }
+  set_input(VELT_INPUT_FRAMES, 0, 0, 0);
+
+  const std::set<std::string> ours = {kAnimation, kOutput, kNativeOutput};
   for (const std::string& name : dir_.names())
     if (ours.count(name) == 0) faults.push_back("a file left behind: " + name);
   return run;

@@ -52,6 +52,25 @@ class EncoderTarget {
   std::vector<uint8_t> valid_frame_;  // an 8x8 PNG, frame 0 before a fuzzed frame 1
 };
 
+struct AnimationTargetRun {
+  EncodingOutcome outcome;
+  InputProbe probe;  // what the module found in the file
+  bool encoded = false;  // small enough to be encoded in a fuzzer's time
+  std::vector<std::string> faults;  // every check that failed; none for a sound run
+};
+
+// Runs animation fuzz inputs: a control byte (bits 0-1 the block mode, bits
+// 2-7 the rate, 0 for the file's own), then a GIF or animated PNG file. The
+// sandboxed encoder probes and encodes it as velt encode does; the native
+// build of the same decoders and encoder must find and write the same.
+class AnimationTarget {
+ public:
+  AnimationTargetRun run(const uint8_t* data, size_t size);
+
+ private:
+  PrivateDirectory dir_;
+};
+
 struct PngTargetRun {
   bool decoded = false;
   DecodedPicture picture;

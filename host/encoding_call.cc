@@ -98,13 +98,16 @@ EncodingOutcome run_encoding_call(const EncodingRequest& request, EncodingConsol
   output.non_regular = request.non_regular_output;
   // refused when the module opens it, which it does before any frame
   if (request.frames) output.refusal = listed_output_conflict(*request.frames, request.output);
-  if (output.refusal.empty() && (!request.frames || *request.pattern != '\0'))
+  // frames from a stream have no names the output could take
+  if (output.refusal.empty() && !request.spooled && (!request.frames || *request.pattern != '\0'))
     output.refusal = output_conflict(request.pattern, request.output);
-  FileGrants grants = request.frames
-                         ? listed_frame_grants(*request.frames, request.part, request.tolerance)
-                         : pattern_grants(request.pattern);
+  FileGrants grants =
+      request.spooled  ? spooled_frame_grants(*request.spooled, request.part, request.tolerance)
+      : request.frames ? listed_frame_grants(*request.frames, request.part, request.tolerance)
+                       : pattern_grants(request.pattern);
   grants.output = &output;
-  const char* pattern = request.frames ? kListedFramePattern : request.pattern;
+  const char* pattern =
+      request.frames || request.spooled ? kListedFramePattern : request.pattern;
 
   bool has_report = false;
   {
@@ -134,6 +137,13 @@ EncodingOutcome run_encoding_call(const EncodingRequest& request, EncodingConsol
           if (request.tolerance != 0 &&
               module.invoke(VELT_EXPORT(velt, s), uint32_t(request.tolerance)) != 0) {
             outcome.tolerance_refused = true;
+            return;
+          }
+          const InputSettings& input = request.input;
+          if (!input.is_default() &&
+              module.invoke(VELT_EXPORT(velt, t), uint32_t(input.kind), input.pad ? 1u : 0u,
+                            input.raw_width, input.raw_height) != 0) {
+            outcome.input_refused = true;
             return;
           }
           if (const EncodingRequest::PartRange* part = request.part) {

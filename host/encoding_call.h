@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "file_services.h"
+#include "input_reader.h"
 #include "stream_spool.h"
 #include "wasm-rt.h"
 
@@ -23,7 +24,10 @@ struct EncodingRequest {
   // reads them under the names kListedFramePattern gives. A listed frame
   // that is gone when the module reads it is a failure, not the end.
   const std::vector<std::string>* frames = nullptr;
-  // When set, the call encodes one part of the run (needs `frames`): the
+  // Frames spooled from a stream, in place of `frames`, under the same names.
+  const SpooledFrames* spooled = nullptr;
+  // When set, the call encodes one part of the run (needs `frames` or
+  // `spooled`): the
   // records of frames [first, end), and the closing record when `closing`.
   // The module may then read only frame 0 and frames first - 1 .. end - 1.
   struct PartRange {
@@ -36,6 +40,9 @@ struct EncodingRequest {
   // that changed at all; N stores a block only when it looks more than N
   // levels away from the source its displayed record was made from.
   int32_t tolerance = 0;
+  // Where the frames come from and how they are read; the module is told
+  // only when they are not the default PNG frames.
+  InputSettings input = {};
   // When not -1, the output is written into this open file, which the caller
   // keeps, rather than put in place of `output`; output_kept then tells that
   // the module finished it.
@@ -96,6 +103,7 @@ struct EncodingOutcome {
   wasm_rt_trap_t trap = WASM_RT_TRAP_NONE;  // a trap ended the call
   bool out_of_module_memory = false;  // the module had no memory for the run
   bool tolerance_refused = false;  // the module refused the tolerance; nothing was encoded
+  bool input_refused = false;  // the module refused the input settings; nothing was encoded
   std::string memory_refusal;  // when not even its memory could be mapped: why
   uint32_t result = 0;  // the entry's result, or 1 or 6 for the output's own failures
   ModuleRunReport report;  // as the module gave it, when it returned

@@ -1,16 +1,24 @@
 // velt compare: decodes a VELT file and measures each frame against its
 // source frame, which is decoded inside the sandboxed PNG module.
+#include <unistd.h>
+
 #include <cstdio>
+#include <optional>
+#include <utility>
 
 #include "command_line.h"
 #include "commands.h"
 #include "frame_input.h"
+#include "encoding_call.h"
 #include "frame_quality.h"
+#include "input_options.h"
+#include "input_reader.h"
 #include "output_check.h"
 #include "png_writer.h"
 #include "quality_heatmap.h"
 #include "reading_help.h"
 #include "sandboxed_png.h"
+#include "velt_encoder.h"
 #include "velt_file.h"
 #include "velt_format.h"
 
@@ -21,8 +29,12 @@ const char kHelp[] =
     "\n"
     "Decodes the animation and compares every frame with its source frame,\n"
     "per frame and over all frames. INPUT names the source frames as for velt\n"
-    "encode: an X pattern, a printf-style pattern or a directory. The source PNG\n"
-    "files are decoded inside the sandboxed PNG module.\n"
+    "encode: an X pattern, a printf-style pattern, a directory, one GIF or\n"
+    "animated PNG file, or - for PNG images (or with --raw WxH raw RGBA frames)\n"
+    "on standard input; with --pad when it was encoded with it. The source PNG\n"
+    "files are decoded inside the sandboxed PNG module; an animation, or frames\n"
+    "padded, inside the sandboxed encoder module, as velt encode reads them, at\n"
+    "the file's rate.\n"
     "\n"
     "What a viewer sees: visible PSNR and visible SSIM measure both pictures\n"
     "composited over black and over white (colour times alpha), and report the\n"
@@ -49,9 +61,17 @@ const char kHelp[] =
     "Options:\n";
 
 const CommandSyntax kSyntax = {"compare",
-                               {{"mode", 0, true}, {"json", 0, false}, {"heatmap", 0, true}},
+                               {{"mode", 0, true},
+                                {"json", 0, false},
+                                {"heatmap", 0, true},
+                                {"pad", 0, false},
+                                {"raw", 0, true}},
                                {"FILE.velt", "INPUT"},
                                std::string(kHelp) + kReadingModeOption +
+                                   "  --pad         the source frames were padded to a multiple\n"
+                                   "                of 4, as velt encode --pad pads them\n"
+                                   "  --raw WxH     INPUT - holds raw RGBA frames of W x H\n"
+                                   "                pixels\n"
                                    "  --json        print one JSON object instead of the table\n"
                                    "  --heatmap OUT.png\n"
                                    "                write the first frame's heatmap of visible\n"
@@ -71,6 +91,72 @@ std::string heatmap_conflict(const std::string& out, const std::string& path, co
   return listed_output_conflict(sources.frames, out);
 }
 
+// The source frames, read as velt encode reads them: PNG files in the PNG
+// module, or, for an animation or padded frames, in the encoder module.
+class SourceFrames {
+ public:
+  SourceFrames(const FrameInput& input, const SpooledFrames* spooled, InputSettings settings,
+               const VeltLayout& layout)
+      : input_(input), spooled_(spooled), settings_(settings), layout_(layout) {
+    if (spooled) {
+      reader_.emplace(spooled_frame_grants(*spooled, nullptr), kListedFramePattern, settings);
+    } else if (!settings.is_default()) {
+      reader_.emplace(listed_frame_grants(input.frames, nullptr), kListedFramePattern, settings);
+    }
+  }
+
+  // The number of frames, or -1 with `error` set.
+  int64_t count(std::string* error) {
+    if (spooled_) return int64_t(spooled_->frames.size());
+    if (!reader_) return int64_t(input_.frames.size());
+    if (settings_.kind != VELT_INPUT_ANIMATION) return int64_t(input_.frames.size());
+    InputProbe probe;
+    if (!reader_->probe(flags(), layout_.header.fps, &probe, error)) return -1;
+    if (probe.result != VELT_OK) {
+      *error = input_.frames[0] + ": " + probe.reason;
+      return -1;
+    }
+    return probe.frames;
+  }
+
+  bool read(size_t frame, DecodedPicture* picture, std::string* error) {
+    if (!reader_) return png_.decode(input_.frames[frame], VELT_MAX_SIDE, picture, error);
+    InputPicture read;
+    int32_t code = 0;
+    std::string reason;
+    switch (reader_->frame(flags(), layout_.header.fps, int32_t(frame), &read, &code, &reason)) {
+      case InputReader::FRAME_READ:
+        picture->width = read.width;
+        picture->height = read.height;
+        picture->rgba = std::move(read.rgba);
+        return true;
+      case InputReader::NO_SUCH_FRAME:
+        *error = name(frame) + ": no such frame";
+        return false;
+      default:
+        *error = name(frame) + ": " + reason;
+        return false;
+    }
+  }
+
+  std::string name(size_t frame) const {
+    if (spooled_) return "standard input (frame " + std::to_string(frame) + ")";
+    if (settings_.kind == VELT_INPUT_ANIMATION)
+      return input_.frames[0] + " (frame " + std::to_string(frame) + ")";
+    return input_.frames[frame];
+  }
+
+ private:
+  int32_t flags() const { return int32_t(layout_.mode); }
+
+  const FrameInput& input_;
+  const SpooledFrames* spooled_;
+  InputSettings settings_;
+  const VeltLayout& layout_;
+  SandboxedPngDecoder png_;
+  std::optional<InputReader> reader_;
+};
+
 }  // namespace
 
 int run_compare_command(const std::vector<std::string>& args) {
@@ -81,12 +167,26 @@ int run_compare_command(const std::vector<std::string>& args) {
   VeltFile file;
   if (std::optional<int> done = open_file_argument(parsed, "compare", false, &file)) return *done;
   const std::string& path = parsed.positional[0];
+  const bool from_stdin = parsed.positional[1] == "-";
+  InputSettings settings;
+  if (int status = read_input_settings("compare", parsed, from_stdin, &settings); status != EXIT_OK)
+    return status;
   FrameInput sources;
+  SpooledFrames spooled;
   std::string error;
-  if (!resolve_frame_input(parsed.positional[1], &sources, &error)) return report_failure(error);
+  if (from_stdin) {
+    if (!spool_standard_input(settings, &spooled, &error)) return report_failure("compare: " + error);
+    sources.kind = FrameInputKind::DIRECTORY;
+  } else if (!resolve_frame_input(parsed.positional[1], &sources, &error)) {
+    return report_failure(error);
+  }
   const VeltHeader& header = file.layout().header;
-  if (sources.frames.size() != header.frame_count)
-    return report_failure(parsed.positional[1] + ": " + std::to_string(sources.frames.size()) +
+  if (sources.kind == FrameInputKind::SINGLE_FILE) settings.kind = VELT_INPUT_ANIMATION;
+  SourceFrames source_frames(sources, from_stdin ? &spooled : nullptr, settings, file.layout());
+  const int64_t source_count = source_frames.count(&error);
+  if (source_count < 0) return report_failure(error);
+  if (source_count != header.frame_count)
+    return report_failure(parsed.positional[1] + ": " + std::to_string(source_count) +
                           " frames, but " + path + " holds " + std::to_string(header.frame_count));
   const bool heatmap = parsed.has("heatmap");
   const std::string heatmap_path = parsed.value_or("heatmap", "");
@@ -96,7 +196,6 @@ int run_compare_command(const std::vector<std::string>& args) {
       return report_failure("compare: cannot write heatmap " + heatmap_path + ": " + conflict);
   }
 
-  SandboxedPngDecoder decoder;
   QualityReport report;
   std::vector<uint8_t> picture;
   DecodedPicture source;
@@ -104,10 +203,9 @@ int run_compare_command(const std::vector<std::string>& args) {
   for (size_t frame = 0; frame < header.frame_count; ++frame) {
     apply_frame_record(file.data(), file.layout(), frame, &picture);
     // no VELT frame is larger: a bigger source is refused before it is decoded
-    if (!decoder.decode(sources.frames[frame], VELT_MAX_SIDE, &source, &error))
-      return report_failure(error);
+    if (!source_frames.read(frame, &source, &error)) return report_failure(error);
     if (source.width != unsigned(header.width) || source.height != unsigned(header.height))
-      return report_failure(sources.frames[frame] + ": " + size_text(source.width, source.height) +
+      return report_failure(source_frames.name(frame) + ": " + size_text(source.width, source.height) +
                             " pixels, but " + path + " is " +
                             size_text(unsigned(header.width), unsigned(header.height)));
     add_frame_quality(picture.data(), source.rgba.data(), header.width, header.height, &report);

@@ -15,6 +15,8 @@
 #include "encoder_failure.h"
 #include "encoding_call.h"
 #include "frame_input.h"
+#include "input_options.h"
+#include "input_reader.h"
 #include "parallel_encode.h"
 #include "part_join.h"
 #include "progress_bar.h"
@@ -29,13 +31,14 @@ constexpr long MAX_FPS = 64;
 constexpr long MAX_JOBS = 256;
 
 const char kHelp[] =
-    "Usage: velt encode INPUT OUT.velt [--fps N] [--mode MODE] [--tolerance N] [--jobs N]\n"
-    "                   [--quiet]\n"
+    "Usage: velt encode INPUT OUT.velt [--fps N] [--mode MODE] [--tolerance N] [--pad]\n"
+    "                   [--raw WxH] [--jobs N] [--quiet]\n"
     "       velt encode INPUT PART --part K/N [--fps N] [--mode MODE] [--tolerance N]\n"
-    "                   [--quiet]\n"
+    "                   [--pad] [--raw WxH] [--quiet]\n"
     "\n"
-    "Encodes PNG frames into one looping VELT animation. The frames are decoded\n"
-    "and encoded inside the sandboxed encoder module.\n"
+    "Encodes PNG frames, a GIF or an animated PNG into one looping VELT\n"
+    "animation. Every input is decoded and encoded inside the sandboxed encoder\n"
+    "module.\n"
     "\n"
     "INPUT is one of:\n"
     "  a pattern in which every X stands for the frame number, as velt-encode\n"
@@ -43,13 +46,28 @@ const char kHelp[] =
     "  a printf-style pattern with one %d or %0Nd, such as frames/%04d.png: from\n"
     "    the first of the numbers 0 to 4 that exists up to the first gap\n"
     "  a directory: its .png files in natural order (frame2 before frame10)\n"
-    "Every frame has the first frame's size, a multiple of 4 below 1024 each way.\n"
-    "A frame path that exists but is not a regular file, or cannot be looked at,\n"
-    "is an error rather than the end of the frames; so are more than 65535 frames.\n"
+    "  one file: a GIF or an animated PNG (told by its first bytes, not its\n"
+    "    name) gives every frame, padded and held at one rate (below); any other\n"
+    "    PNG is the one frame\n"
+    "  -: PNG images one after the other on standard input, as\n"
+    "    ffmpeg -i clip.mp4 -f image2pipe -c:v png - writes them, or with --raw\n"
+    "    raw RGBA frames (ffmpeg ... -f rawvideo -pix_fmt rgba -)\n"
+    "Every frame has the first frame's size, a multiple of 4 below 1024 each way\n"
+    "(after --pad). A frame path that exists but is not a regular file, or cannot\n"
+    "be looked at, is an error rather than the end of the frames; so are more\n"
+    "than 65535 frames.\n"
+    "\n"
+    "A GIF or animated PNG gives each frame a delay; a VELT file has one rate.\n"
+    "Delays under 20 ms are taken as 100 ms, as browsers show them. The rate is\n"
+    "the smallest from 1 to 64 fps at which every delay is a whole number of\n"
+    "periods within 1 ms, else the one nearest the most common delay; each frame\n"
+    "is then held for its delay in periods, rounded, at least one. The rate, the\n"
+    "largest timing error and the padding are printed on standard error. --fps\n"
+    "sets the rate instead. The loop count is not kept: VELT files always loop.\n"
     "\n"
     "Options:\n"
     "  --fps N       whole frames per second, 1 to 64: the rates a reader can\n"
-    "                tell from the header; default 20\n"
+    "                tell from the header; default 20, or an animation's own rate\n"
     "  --mode MODE   block records:\n"
     "                  opaque    8 bytes, four colours (default)\n"
     "                  alpha     8 bytes, pixels with alpha below 128 transparent\n"
@@ -61,6 +79,11 @@ const char kHelp[] =
     "                source, in each channel over any background. Default 0: every\n"
     "                block that changed at all, as velt-encode-flags does. About\n"
     "                12 suits screen recordings, 7 camera footage\n"
+    "  --pad         pad the right and bottom edges to a multiple of 4: with\n"
+    "                transparent pixels in modes alpha and alpha12, with copies of\n"
+    "                the last column and row in the opaque modes. Always on for a\n"
+    "                GIF or animated PNG\n"
+    "  --raw WxH     INPUT - holds raw RGBA frames of W x H pixels, W*H*4 bytes each\n"
     "  -j, --jobs N  encode on N cores at once, each worker process taking a run\n"
     "                of frames; default: the number of online processors. --jobs 1\n"
     "                encodes in this process alone\n"
@@ -71,16 +94,20 @@ const char kHelp[] =
     "                terminal)\n"
     "  -h, --help    show this help\n"
     "\n"
-    "Without --tolerance, the file is byte for byte what velt-encode-flags writes\n"
-    "for the same frames with flags 0, 1, 2 or 3 (the modes in the order above).\n"
+    "Without --tolerance and --pad, the file is byte for byte what\n"
+    "velt-encode-flags writes for the same PNG frames with flags 0, 1, 2 or 3\n"
+    "(the modes in the order above).\n"
     "For any tolerance, it is the same for any --jobs, and so is the file that\n"
-    "'velt join' makes of the N parts. On success nothing\n"
-    "is printed but the progress bar; a failure is one line on standard error.\n";
+    "'velt join' makes of the N parts. On success nothing is printed but the\n"
+    "progress bar and an animation's timing; a failure is one line on standard\n"
+    "error.\n";
 
 const CommandSyntax kSyntax = {"encode",
                                {{"fps", 0, true},
                                 {"mode", 0, true},
                                 {"tolerance", 0, true},
+                                {"pad", 0, false},
+                                {"raw", 0, true},
                                 {"jobs", 'j', true},
                                 {"part", 0, true},
                                 {"quiet", 'q', false}},
@@ -123,6 +150,7 @@ class FrameProgress {
 };
 
 // Resolves the fps, mode and tolerance options; 0 or a usage error status.
+// Without --fps, *fps is 0: an animation's own rate, or DEFAULT_FPS.
 int read_settings(const ParsedArguments& parsed, long* fps, BlockMode* mode, long* tolerance) {
   std::string mode_name = parsed.value_or("mode", "opaque");
   std::optional<BlockMode> named = block_mode_from_name(mode_name);
@@ -130,8 +158,10 @@ int read_settings(const ParsedArguments& parsed, long* fps, BlockMode* mode, lon
     return report_usage_error(
         "encode", "unknown mode '" + mode_name + "': use opaque, alpha, opaque12 or alpha12");
   *mode = *named;
-  std::string fps_text = parsed.value_or("fps", std::to_string(DEFAULT_FPS));
+  *fps = 0;
+  std::string fps_text = parsed.value_or("fps", "");
   std::optional<long> parsed_fps = parse_number(fps_text, 1, MAX_FPS);
+  if (!parsed.has("fps")) parsed_fps = 0;
   if (!parsed_fps)
     return report_usage_error("encode", "--fps takes a whole number from 1 to " +
                                             std::to_string(MAX_FPS) + ", not '" + fps_text + "'");
@@ -176,7 +206,23 @@ int read_sharing(const ParsedArguments& parsed, long* jobs, long* part, long* pa
 
 bool encoded(const EncodingOutcome& outcome) {
   return outcome.result == 0 && outcome.trap == WASM_RT_TRAP_NONE &&
-         !outcome.out_of_module_memory && !outcome.tolerance_refused;
+         !outcome.out_of_module_memory && !outcome.tolerance_refused && !outcome.input_refused;
+}
+
+// One line on what became of an animation's timing, its size and its loop
+// count, unless --quiet.
+void describe_animation(const std::string& input, const InputProbe& probe) {
+  const char* kind = probe.source_kind == VELT_SOURCE_GIF ? "GIF" : "animated PNG";
+  std::string size = std::to_string(probe.source_width) + "x" + std::to_string(probe.source_height);
+  if (probe.width != probe.source_width || probe.height != probe.source_height)
+    size += " padded to " + std::to_string(probe.width) + "x" + std::to_string(probe.height);
+  char error[32];
+  std::snprintf(error, sizeof error, "%.1f", probe.timing_error_us / 1000.0);
+  std::fprintf(stderr,
+               "%s: %s of %d frames, %s; held at %d fps as %d frames, largest timing error %s "
+               "ms; its loop count is not kept: a VELT file always loops\n",
+               input.c_str(), kind, probe.source_frames, size.c_str(), probe.rate, probe.frames,
+               error);
 }
 
 std::string failure_of(const EncodingOutcome& outcome, const std::string& output,
@@ -187,6 +233,7 @@ std::string failure_of(const EncodingOutcome& outcome, const std::string& output
     return "encode: the encoder module " + outcome.memory_refusal;
   if (outcome.out_of_module_memory) return "encode: the encoder module has no memory for the paths";
   if (outcome.tolerance_refused) return "encode: the encoder module refused the tolerance";
+  if (outcome.input_refused) return "encode: the encoder module refused the input settings";
   return "encode: " + encoder_failure_message(outcome, output, frame_path);
 }
 
@@ -206,21 +253,52 @@ int run_encode_command(const std::vector<std::string>& args) {
   if (int status = read_sharing(parsed, &jobs, &part, &part_count); status != EXIT_OK)
     return status;
 
+  const bool from_stdin = input == "-";
+  InputSettings settings;
+  if (int status = read_input_settings("encode", parsed, from_stdin, &settings); status != EXIT_OK)
+    return status;
   FrameInput frames;
+  SpooledFrames spooled;
   std::string error;
-  if (!resolve_frame_input(input, &frames, &error)) return report_failure(error);
+  if (from_stdin) {
+    // the stream is kept in an unnamed file, whose frames the module reads as files
+    if (!spool_standard_input(settings, &spooled, &error)) return report_failure("encode: " + error);
+    frames.kind = FrameInputKind::DIRECTORY;
+  } else if (!resolve_frame_input(input, &frames, &error)) {
+    return report_failure(error);
+  }
+  // one file may be an animation, which the module finds by its first bytes
+  if (frames.kind == FrameInputKind::SINGLE_FILE) settings.kind = VELT_INPUT_ANIMATION;
 
   // the frames reach the module as the list just made, which the host maps
   // names of its own pattern onto: a frame deleted from it during the run is
   // a failure, whatever the input's form and the number of jobs
   const std::string x_pattern = frames.kind == FrameInputKind::X_PATTERN ? input : "";
+  int32_t frame_count = int32_t(from_stdin ? spooled.frames.size() : frames.frames.size());
+  bool animated = false;
+  if (settings.kind == VELT_INPUT_ANIMATION) {
+    // an animation's frames and rate, from its headers; a file that fails here
+    // fails the run the same way, which reports it
+    InputReader reader(listed_frame_grants(frames.frames, nullptr), kListedFramePattern, settings);
+    InputProbe probe;
+    if (reader.probe(int32_t(mode), int32_t(fps), &probe, &error) && probe.result == VELT_OK &&
+        (probe.source_kind == VELT_SOURCE_GIF || probe.source_kind == VELT_SOURCE_APNG)) {
+      animated = true;
+      fps = probe.rate;
+      frame_count = probe.frames;
+      if (!parsed.has("quiet")) describe_animation(input, probe);
+    }
+  }
+  if (fps == 0) fps = DEFAULT_FPS;
   auto frame_path = [&](int32_t n) {
+    if (animated) return input + " (frame " + std::to_string(n) + ")";
+    if (from_stdin) return "standard input (frame " + std::to_string(n) + ")";
     return size_t(n) < frames.frames.size() ? frames.frames[size_t(n)] : "?";
   };
   bool show_progress = !parsed.has("quiet") && isatty(STDERR_FILENO) == 1;
 
-  if (part_count == 0 && jobs > 1 && frames.frames.size() > 1) {
-    ProgressBar bar(stderr, static_cast<int>(frames.frames.size()), show_progress);
+  if (part_count == 0 && jobs > 1 && frame_count > 1) {
+    ProgressBar bar(stderr, frame_count, show_progress);
     int started = 0;
     ParallelRequest request{&frames.frames,
                             x_pattern,
@@ -229,6 +307,9 @@ int run_encode_command(const std::vector<std::string>& args) {
                             static_cast<int32_t>(mode), static_cast<int>(jobs),
                             [&] { bar.update(++started); }};
     request.tolerance = static_cast<int32_t>(tolerance);
+    request.input = settings;
+    request.frame_count = frame_count;
+    if (from_stdin) request.spooled = &spooled;
     std::string failure;
     EncodingOutcome outcome = encode_in_workers(request, &failure);
     bar.finish();
@@ -237,10 +318,10 @@ int run_encode_command(const std::vector<std::string>& args) {
     return EXIT_OK;
   }
   std::vector<std::string> module_paths;
-  for (size_t i = 0; i < frames.frames.size(); ++i)
+  for (int32_t i = 0; i < (animated ? 1 : frame_count); ++i)
     module_paths.push_back(expand_x_pattern(kListedFramePattern, int64_t(i)));
 
-  ProgressBar bar(stderr, static_cast<int>(frames.frames.size()), show_progress);
+  ProgressBar bar(stderr, frame_count, show_progress);
   FrameProgress progress(module_paths, &bar);
   FileServiceHooks hooks;
   hooks.on_open = [&](const char* path, bool opened) { progress.opened(path, opened); };
@@ -250,13 +331,14 @@ int run_encode_command(const std::vector<std::string>& args) {
   EncodingRequest request{x_pattern.c_str(), output.c_str(), static_cast<int32_t>(fps),
                           static_cast<int32_t>(mode)};
   request.frames = &frames.frames;
+  if (from_stdin) request.spooled = &spooled;
   request.non_regular_output = AtomicFile::NonRegular::COPY_ON_COMMIT;
   request.tolerance = static_cast<int32_t>(tolerance);
+  request.input = settings;
   PartSplit split{};
   EncodingRequest::PartRange range{};
   if (part_count > 0) {
-    split = split_frames(int32_t(frames.frames.size()), int32_t(part), int32_t(part_count),
-                         int32_t(tolerance));
+    split = split_frames(frame_count, int32_t(part), int32_t(part_count), int32_t(tolerance));
     range = {split.first, split.end, split.closing};
     request.part = &range;
   }

@@ -25,7 +25,12 @@ std::string encoder_failure_message(const EncodingOutcome& outcome, const std::s
     case VELT_ERR_NOT_MULTIPLE_OF_4:
       return "the width and height must be divisible by 4: " + frame + " is " + reason;
     case VELT_ERR_TOO_LARGE:
-      return "frame " + frame + " is " + reason + ": the width and height must be below 1024";
+      // the sides are read from the header, before the picture is decoded
+      return "frame " + frame + " is " + reason +
+             ": the width and height must be below 1024 (after padding to a multiple of 4); "
+             "ffmpeg makes it smaller: ffmpeg -i INPUT -vf "
+             "\"scale='min(1020,iw)':'min(1020,ih)':force_original_aspect_ratio=decrease\" "
+             "OUTPUT";
     case VELT_ERR_SIZE_CHANGED:
       return "frame " + frame + " is " + reason;
     case VELT_ERR_WRITE:
@@ -34,6 +39,9 @@ std::string encoder_failure_message(const EncodingOutcome& outcome, const std::s
       return with_reason("cannot decode frame " + frame, reason);
     case VELT_ERR_FRAME_CHANGED:
       return with_reason("frame " + frame + " changed during the run", reason);
+    case VELT_ERR_TOO_LONG:
+      return "too many frames: " + frame + " is " + reason +
+             " (a lower --fps holds it in fewer frames)";
     case VELT_ERR_TOO_MANY_FRAMES:
       return "too many frames: frame 65535 and later were not encoded";
     default:

@@ -219,16 +219,27 @@ bool resolve_frame_input(const std::string& input, FrameInput* resolved, std::st
   if (!error->empty()) return false;
 
   resolved->kind = FrameInputKind::X_PATTERN;
+  resolved->frames.clear();
+  std::string single_error;
+  const FrameLookup single = look_up_frame(input, &single_error);
   if (input.find('X') == std::string::npos) {
-    resolved->frames.clear();
-    FrameLookup found = look_up_frame(input, error);
-    if (found == FrameLookup::MISSING) *error = input + ": no such file";
-    if (found != FrameLookup::FRAME) return false;
+    if (single == FrameLookup::MISSING) single_error = input + ": no such file";
+    if (single != FrameLookup::FRAME) {
+      *error = single_error;
+      return false;
+    }
+    resolved->kind = FrameInputKind::SINGLE_FILE;
     resolved->frames.push_back(input);
     return true;
   }
   auto path_of = [&](int32_t n) { return expand_x_pattern(input, n); };
   if (!consecutive_frames(input, 0, max_frames, path_of, &resolved->frames, error)) return false;
+  if (resolved->frames.empty() && single == FrameLookup::FRAME) {
+    // a file whose own name holds an X (Xmas.gif), and no frames of it as a pattern
+    resolved->kind = FrameInputKind::SINGLE_FILE;
+    resolved->frames.push_back(input);
+    return true;
+  }
   if (resolved->frames.empty()) {
     *error = path_of(0) + ": no such frame file";
     // a directory made by mktemp can hold an X, which is read as the number too

@@ -14,7 +14,9 @@
 // The most frames one VELT file can count.
 constexpr int32_t MAX_INPUT_FRAMES = VELT_MAX_FRAME_COUNT;
 
-enum class FrameInputKind { X_PATTERN, PRINTF_PATTERN, DIRECTORY };
+// SINGLE_FILE: the input names one file (a still picture or an animation),
+// also when its name holds an X that names no frames as a pattern.
+enum class FrameInputKind { X_PATTERN, PRINTF_PATTERN, DIRECTORY, SINGLE_FILE };
 
 struct FrameInput {
   FrameInputKind kind;

@@ -81,8 +81,10 @@ void copy_text(char* into, size_t size, const std::string& text) {
   // the parent has checked the output against the frames
   EncodingRequest call{"", request.output.c_str(), request.fps, request.flags};
   call.frames = request.frames;
+  call.spooled = request.spooled;
   call.part = &range;
   call.tolerance = request.tolerance;
+  call.input = request.input;
   call.output_fd = worker.part_fd;
   EncodingConsole silent;
   EncodingOutcome outcome = run_encoding_call(call, silent, std::move(hooks));
@@ -175,7 +177,8 @@ EncodingOutcome encode_in_workers(const ParallelRequest& request, std::string* f
     return outcome;
   }
 
-  const int32_t frame_count = int32_t(frames.size());
+  const int32_t frame_count =
+      request.frame_count >= 0 ? request.frame_count : int32_t(frames.size());
   const int32_t count = std::max(1, std::min<int32_t>(request.jobs, frame_count));
   std::vector<Worker> workers(static_cast<size_t>(count));
   const pid_t parent = getpid();

@@ -28,6 +28,11 @@ struct ParallelRequest {
   // for, as FileServiceHooks::on_open is.
   std::function<void(const char* path, bool opened)> worker_opened = nullptr;
   int32_t tolerance = 0;  // as EncodingRequest::tolerance
+  InputSettings input = {};  // as EncodingRequest::input
+  // The frames of the run, when not one per listed file: an animation's held frames.
+  int32_t frame_count = -1;
+  // Frames spooled from a stream, in place of `frames` (then empty).
+  const SpooledFrames* spooled = nullptr;
 };
 
 // Runs the workers and joins their parts. The outcome reads as a single

@@ -48,6 +48,14 @@ std::string outcome_of(const EncoderTargetRun& run) {
   return result + ", file of " + std::to_string(run.frames_in_file) + " frames";
 }
 
+// "12 frames at 10 fps, result 0" or "refused 2: <reason>" for an animation.
+std::string outcome_of(const AnimationTargetRun& run) {
+  if (run.probe.result != 0)
+    return "refused " + std::to_string(run.probe.result) + ": " + run.probe.reason;
+  return std::to_string(run.probe.frames) + " frames at " + std::to_string(run.probe.rate) +
+         " fps, " + (run.encoded ? "result " + std::to_string(run.outcome.result) : "not encoded");
+}
+
 // "decoded 8x4" or "refused: <reason>", the path left out of the reason.
 std::string outcome_of(const PngTargetRun& run) {
   if (run.decoded)
@@ -92,8 +100,14 @@ TEST(SandboxFuzzRegressions, EveryFileRunsSoundlyWithItsOutcome) {
     PngModuleTarget png;
     png_files = run_folder("png", png, &manifest);
   }
+  size_t animation_files = 0;
+  {
+    AnimationTarget animation;
+    animation_files = run_folder("animation", animation, &manifest);
+  }
   EXPECT_GT(encoder_files, 0u);
   EXPECT_GT(png_files, 0u);
+  EXPECT_GT(animation_files, 0u);
   for (const auto& line : manifest) ADD_FAILURE() << "no file for manifest line " << line.first;
 }
 

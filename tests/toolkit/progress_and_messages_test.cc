@@ -43,12 +43,17 @@ TEST(EncoderFailure, EachCodeNamesTheFileAndTheReason) {
       {2, 3, "Permission denied", "", "cannot read frame shots/frame4.png: Permission denied"},
       {3, 1, "30x4", "", "the width and height must be divisible by 4: shots/frame2.png is 30x4"},
       {4, 0, "1024x4", "",
-       "frame shots/frame1.png is 1024x4: the width and height must be below 1024"},
+       "frame shots/frame1.png is 1024x4: the width and height must be below 1024 (after "
+       "padding to a multiple of 4); ffmpeg makes it smaller: ffmpeg -i INPUT -vf "
+       "\"scale='min(1020,iw)':'min(1020,ih)':force_original_aspect_ratio=decrease\" OUTPUT"},
       {5, 2, "8x8, but frame 0 is 4x4", "", "frame shots/frame3.png is 8x8, but frame 0 is 4x4"},
       {6, -1, "", "", "failed to write o.velt"},
       {6, -1, "", "No space left on device", "failed to write o.velt: No space left on device"},
       {7, 9, "invalid CRC", "", "cannot decode frame shots/frame10.png: invalid CRC"},
       {8, 65535, "", "", "too many frames: frame 65535 and later were not encoded"},
+      {11, 0, "70000 frames held at 20 fps, more than 65535", "",
+       "too many frames: shots/frame1.png is 70000 frames held at 20 fps, more than 65535 (a "
+       "lower --fps holds it in fewer frames)"},
   };
   for (const Case& c : cases) {
     EncodingOutcome outcome;
