@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """Visible PSNR and SSIM of an animation's frames against their sources, the
-figures of 'velt compare' (toolkit/visible_quality.h) for files that are not
+figures of 'velt compare' (toolkit/quality/visible_quality.h) for files that are not
 VELT files: each picture composited over black and over white, the worse
 background taken. Overall, each background's squared errors are summed over
 every frame and its SSIM is the mean of the frames' SSIM. SSIM is that of the
