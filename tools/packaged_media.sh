@@ -41,21 +41,48 @@ menu_paths() {
   for ((n = 1; n <= menu_icon_frames; n++)); do printf "$menu_folder/anims/netgame_%04d.png\n" "$n"; done
 }
 
-# fetch_package_files PACKAGE DEST SHA256 PATH...
+# Animated GIFs, for the tests of GIF and animated PNG input and the
+# decoding benchmark, one a line: package, path in it, sha256 of the file. A
+# * in a path stands for the folder that names the machine's architecture.
+# - gdk-pixbuf-tests 2.42.10+dfsg-1+deb12u4 (the image loader's own test
+#   files; LGPL-2.1+):
+#   1_partyanimsm2.gif: an illustrated desk, 660x666, 45 frames of 30 to 670
+#     ms, each after the first a smaller rectangle drawn over the last, with
+#     a transparent index;
+#   circular-table.gif: a cartoon clip, 640x360, 9 whole opaque frames of
+#     50 ms, each with its own colour table;
+#   aero.gif: a paper plane folding, 350x189, 56 frames cleared to
+#     transparent after showing (disposal 2), delays of 0 and 400 ms;
+#   test-animation.gif: 17x17, 10 frames of 100 ms, disposals 0 and 2;
+#   dispose-restore-background.gif: 2x2, 4 frames of 500 ms, smaller than the
+#     canvas and cleared after showing, without a transparent index;
+#   dispose-restore-previous.gif: 2x2, 5 frames, the canvas put back as it
+#     was before each (disposal 3), the last without a delay.
+# - libjs-jquery-colorbox 1.6.4-1.1 (MIT): loading.gif, a spinner, 32x32, 31
+#   interlaced frames of 50 ms, 30 of them smaller than the canvas.
+# - libjs-dojo-dijit 1.17.2+dfsg1-2.1 (BSD-3-Clause or AFL-2.1):
+#   loadingAnimation.gif, a spinner, 20x20, 15 frames of 110 ms.
+# - perl-tk 1:804.036-1+b2 (the Tk licence): anim.gif, a banner, 88x31, 4
+#   opaque frames of 250 ms, the last three smaller than the canvas.
+animation_gifs="
+gdk-pixbuf-tests /usr/libexec/installed-tests/gdk-pixbuf/1_partyanimsm2.gif 655783345afa7e2692da508e6f7e0afd04101c3610fef77a1aac4ab3169b718e
+gdk-pixbuf-tests /usr/libexec/installed-tests/gdk-pixbuf/circular-table.gif 14fb361c56e27dd8111821632f6ed19253033d0fbe0c1815f421021380196030
+gdk-pixbuf-tests /usr/libexec/installed-tests/gdk-pixbuf/aero.gif 88bb6eaef5b38843f0687656a6b43bea7f1a8b6fac5f566d6c1a0bf61eecdb1f
+gdk-pixbuf-tests /usr/libexec/installed-tests/gdk-pixbuf/test-animation.gif 0ee2db3e8c4a901bb3dc4170a7e902111f4a7c4659e8de6d0d6c954cb82b6db5
+gdk-pixbuf-tests /usr/libexec/installed-tests/gdk-pixbuf/test-images/gif-test-suite/dispose-restore-background.gif b24d914965b32499f5baa80bf6ba71ef173f5ce2319a77d4cf86616cc47a7cdb
+gdk-pixbuf-tests /usr/libexec/installed-tests/gdk-pixbuf/test-images/gif-test-suite/dispose-restore-previous.gif 528fd8d839ca7d7a780b04eac9947350b2852a4756db5227b72de2c769cf8f71
+libjs-jquery-colorbox /usr/share/doc/libjs-jquery-colorbox/examples/example1/images/loading.gif b91986fe9ef769912225701b0accfa89edb3e8344bc8e98f92a89ccdb1f4a2cc
+libjs-dojo-dijit /usr/share/javascript/dijit/icons/images/loadingAnimation.gif aa8959e32bed9ada0bacc86b999e1e03f5268389da38442b18b72fb179675f3e
+perl-tk /usr/lib/*/perl5/5.36/Tk/anim.gif 767a97d8d082cfd369c471ea6ccbf07b94c8fd03f8af87123f59447824df2e15
+"
+
+# take_from_package PACKAGE DEST PATH...
 # Takes the files PATH... out of PACKAGE's .deb into DEST, each under its own
-# name, unless they are there already. The package is fetched with apt-get
-# download and opened with dpkg-deb, not installed, so none of its
-# dependencies comes along. SHA256 is the checksum of the files' contents one
-# after another in the order given (for one file, its own): anything else is
-# an error, since every figure and test was made with these files.
-fetch_package_files() {
-  local package=$1 dest=$2 sum=$3
-  shift 3
-  local names=() path
-  for path in "$@"; do names+=("$dest/$(basename "$path")"); done
-  if [ -d "$dest" ] && [ "$(cat "${names[@]}" 2>/dev/null | sha256sum | cut -d' ' -f1)" = "$sum" ]; then
-    return 0
-  fi
+# name. The package is fetched with apt-get download and opened with
+# dpkg-deb, not installed, so none of its dependencies comes along.
+take_from_package() {
+  local package=$1 dest=$2
+  shift 2
   local work
   work=$(mktemp -d)
   chown _apt "$work" 2>/dev/null || true  # apt-get downloads as its own user
@@ -66,16 +93,67 @@ fetch_package_files() {
     return 1
   fi
   mkdir -p "$work/files" "$dest"
-  local members=()
+  local members=() path
   for path in "$@"; do members+=(".$path"); done
-  dpkg-deb --fsys-tarfile "$work/$package"_*.deb |
-    tar -x -C "$work/files" --transform='s,.*/,,' "${members[@]}"
-  mv "$work/files"/* "$dest/"
+  # (a caller's `|| return` turns set -e off in here: every step is checked)
+  if ! dpkg-deb --fsys-tarfile "$work/$package"_*.deb |
+    tar -x -C "$work/files" --wildcards --transform='s,.*/,,' "${members[@]}" ||
+    ! mv "$work/files"/* "$dest/"; then
+    rm -rf "$work"
+    echo "$0: cannot take the files out of the package $package" >&2
+    return 1
+  fi
   rm -rf "$work"
+}
+
+# fetch_package_files PACKAGE DEST SHA256 PATH...
+# take_from_package's files, unless they are in DEST already. SHA256 is the
+# checksum of the files' contents one after another in the order given (for
+# one file, its own): anything else is an error, since every figure and test
+# was made with these files.
+fetch_package_files() {
+  local package=$1 dest=$2 sum=$3
+  shift 3
+  local names=() path
+  for path in "$@"; do names+=("$dest/$(basename "$path")"); done
+  if [ -d "$dest" ] && [ "$(cat "${names[@]}" 2>/dev/null | sha256sum | cut -d' ' -f1)" = "$sum" ]; then
+    return 0
+  fi
+  take_from_package "$package" "$dest" "$@" || return 1
   if [ "$(cat "${names[@]}" | sha256sum | cut -d' ' -f1)" != "$sum" ]; then
     echo "$0: the files taken from $package are not the ones these frames were made with" >&2
     return 1
   fi
+}
+
+# The sha256 of file $1, or nothing when there is no such file.
+file_sha256() {
+  if [ -f "$1" ]; then sha256sum "$1" | cut -d' ' -f1; fi
+}
+
+# fetch_animations DEST
+# The GIFs of animation_gifs into DEST, each under its own name, unless they
+# are there already; each package is downloaded once, and each file checked
+# against its own checksum.
+fetch_animations() {
+  local dest=$1 package path sum
+  local packages
+  packages=$(awk 'NF { print $1 }' <<<"$animation_gifs" | uniq)
+  for package in $packages; do
+    local paths=() missing=0
+    while read -r path sum; do
+      paths+=("$path")
+      [ "$(file_sha256 "$dest/$(basename "$path")")" = "$sum" ] || missing=1
+    done < <(awk -v p="$package" '$1 == p { print $2, $3 }' <<<"$animation_gifs")
+    [ "$missing" = 0 ] && continue
+    take_from_package "$package" "$dest" "${paths[@]}" || return 1
+    while read -r path sum; do
+      if [ "$(file_sha256 "$dest/$(basename "$path")")" != "$sum" ]; then
+        echo "$0: $(basename "$path") taken from $package is not the file the tests were made with" >&2
+        return 1
+      fi
+    done < <(awk -v p="$package" '$1 == p { print $2, $3 }' <<<"$animation_gifs")
+  done
 }
 
 # cut_sequence FOLDER VIDEO START_SECONDS FRAMES [CROP]

@@ -1,16 +1,19 @@
 #!/usr/bin/env bash
-# Sets up, builds, makes the real sequences that the tests encode
-# (tools/real_frames.sh), and runs the whole test suite: once on the release
-# build, then the Debian package made of it (tools/package_check.sh), once on
-# a debug build with AddressSanitizer and UBSan; then each fuzzer for a minute
-# on a clang build of its own, where any finding fails the run.
+# Sets up, builds, makes the real sequences and animations that the tests
+# encode (tools/real_frames.sh, tools/real_animations.sh), and runs the whole
+# test suite: once on the release build, then the Debian package made of it
+# (tools/package_check.sh), once on a debug build with AddressSanitizer and
+# UBSan; then each fuzzer for a minute on a clang build of its own, where any
+# finding fails the run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/build.sh
-# real footage, a screen recording and a sprite for the tests, which fail
-# rather than skip without them from here on, in every build below
+# real footage, a screen recording and a sprite, and real GIFs with the
+# animated PNGs made of them, for the tests, which fail rather than skip
+# without them from here on, in every build below
 export VELT_REAL_FRAMES_DIR=$PWD/build/real-frames
 bash tools/real_frames.sh "$VELT_REAL_FRAMES_DIR"
+bash tools/real_animations.sh "$VELT_REAL_FRAMES_DIR/animations"
 export VELT_REAL_FRAMES_REQUIRED=1
 ctest --test-dir build --output-on-failure -j"$(nproc)"
 bash tools/package_check.sh  # the Debian package installs and runs on its own

@@ -373,12 +373,16 @@ std::vector<RealSequence> find_real_sequences(std::string* why) {
   return found;
 }
 
+bool real_frames_required() {
+  const char* required = getenv("VELT_REAL_FRAMES_REQUIRED");
+  return required != nullptr && std::string(required) == "1";
+}
+
 void RealSequenceTest::SetUp() {
   std::string why;
   sequences_ = find_real_sequences(&why);
   if (!sequences_.empty()) return;
-  const char* required = getenv("VELT_REAL_FRAMES_REQUIRED");
-  if (required != nullptr && std::string(required) == "1") FAIL() << why;
+  if (real_frames_required()) FAIL() << why;
   GTEST_SKIP() << why;
 }
 

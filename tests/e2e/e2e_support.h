@@ -129,6 +129,11 @@ std::string real_frames_dir();
 // is missing, unless all three are there with two frames or more each.
 std::vector<RealSequence> find_real_sequences(std::string* why);
 
+// True when VELT_REAL_FRAMES_REQUIRED=1 says the real sequences and
+// animations were made for this run (tools/run_tests.sh sets it): a test
+// then fails where it would skip without them.
+bool real_frames_required();
+
 // The base of a test on the real sequences: it skips when they are missing,
 // and fails instead when VELT_REAL_FRAMES_REQUIRED=1 says they were made for
 // this run (tools/run_tests.sh sets it).
