@@ -2,14 +2,15 @@
 # Times GIF decoding inside velt's encoder module against ffmpeg's native GIF
 # decoding of the same file to raw RGBA, and prints a Markdown table of
 # medians of CPU time (user + system seconds). velt's side is
-# velt-bench-animation-decode (bench/animation_decode_host.cc): every frame
-# decoded in the module as velt compare reads it, and discarded. ffmpeg's is
+# velt-bench-animation-decode (bench/animation_decode_host.cc): every picture
+# decoded in the module as velt compare reads it, once (not again for each
+# period it is held), and discarded. ffmpeg's is
 #   ffmpeg -v error -i FILE -fps_mode passthrough -f rawvideo -pix_fmt rgba -y /dev/null
 # where passthrough writes each decoded picture once (without it, ffmpeg
 # repeats pictures to a constant rate: 612 frames for 1_partyanimsm2.gif).
 # Both times include the program's start-up, measured on a GIF of one
-# 16x16 frame and shown subtracted as well. Where velt holds every picture
-# one period, the table also says whether both decoded the same pixels. The programs take turns run by
+# 16x16 frame and shown subtracted as well. The table also says whether both
+# decoded the same pixels. The programs take turns run by
 # run, so that a change in the machine's load falls on both.
 #
 # Usage: bench/gif_decode.sh [GIF...]
@@ -94,16 +95,13 @@ for i in "${!files[@]}"; do
   size=$(sed -n 's/.*: \([0-9]*x[0-9]*\), .*/\1/p' <<<"$said")
   source_frames=$(sed -n 's/.*, \([0-9]*\) source frames.*/\1/p' <<<"$said")
   held=$(sed -n 's/.* held as \([0-9]*\) at.*/\1/p' <<<"$said")
-  # the frames both decoded, where velt holds each picture one period; ffmpeg
-  # given velt's colour for transparent pixels
-  same="-"
-  if [ "$held" = "$source_frames" ]; then
-    "$host" "$file" --rgba "$work/velt.rgba" >/dev/null
-    ffmpeg -nostdin -v error -trans_color 0 -i "$file" -fps_mode passthrough -f rawvideo \
-      -pix_fmt rgba -y "$work/ffmpeg.rgba"
-    same=$(cmp -s "$work/velt.rgba" "$work/ffmpeg.rgba" && echo yes || echo no)
-    rm -f "$work/velt.rgba" "$work/ffmpeg.rgba"
-  fi
+  # the pictures both decoded, each once; ffmpeg given velt's colour for
+  # transparent pixels
+  "$host" "$file" --rgba "$work/velt.rgba" >/dev/null
+  ffmpeg -nostdin -v error -trans_color 0 -i "$file" -fps_mode passthrough -f rawvideo \
+    -pix_fmt rgba -y "$work/ffmpeg.rgba"
+  same=$(cmp -s "$work/velt.rgba" "$work/ffmpeg.rgba" && echo yes || echo no)
+  rm -f "$work/velt.rgba" "$work/ffmpeg.rgba"
   velt=$(median <"$work/velt.$i")
   ff=$(median <"$work/ffmpeg.$i")
   awk -v name="$(basename "$file")" -v size="$size" -v frames="$source_frames" -v held="$held" \

@@ -120,8 +120,11 @@ AnimationStatus animation_open(AnimationInput* input, AnimationKind kind, unsign
   return ANIMATION_OK;
 }
 
-AnimationStatus animation_show(AnimationInput* input, uint32_t number) {
-  // the picture showing at held frame `number`: the last one starting at or before it
+namespace {
+
+// The picture showing at held frame `number`: the last one starting at or
+// before it.
+uint32_t picture_at(const AnimationInput* input, uint32_t number) {
   uint32_t low = 0, high = input->source_frames;  // starts[low] <= number < starts[high]
   while (high - low > 1) {
     uint32_t middle = low + (high - low) / 2;
@@ -131,7 +134,17 @@ AnimationStatus animation_show(AnimationInput* input, uint32_t number) {
       high = middle;
     }
   }
-  int32_t wanted = int32_t(low);
+  return low;
+}
+
+}  // namespace
+
+uint32_t animation_next_picture(const AnimationInput* input, uint32_t number) {
+  return input->starts[picture_at(input, number) + 1];
+}
+
+AnimationStatus animation_show(AnimationInput* input, uint32_t number) {
+  int32_t wanted = int32_t(picture_at(input, number));
   if (wanted < input->decoded) {
     AnimationStatus status = restart(input, input->max_side);
     if (status != ANIMATION_OK) return status;

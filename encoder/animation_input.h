@@ -55,6 +55,10 @@ AnimationStatus animation_open(AnimationInput* input, AnimationKind kind, unsign
 // ANIMATION_UNDECODABLE (with `reason`).
 AnimationStatus animation_show(AnimationInput* input, uint32_t number);
 
+// The first held frame after `number` that shows another picture, or
+// `frames` when `number` shows the last.
+uint32_t animation_next_picture(const AnimationInput* input, uint32_t number);
+
 void animation_close(AnimationInput* input);
 
 #endif

@@ -788,6 +788,8 @@ const SourceFrame* source_frame(const char* pattern, int32_t flags, int32_t fps,
     source_report.width = run.current.width;
     source_report.height = run.current.height;
     source_report.pixels = uint32_t(reinterpret_cast<uintptr_t>(run.current.pixels));
+    source_report.next = run.animated ? int32_t(animation_next_picture(&run.animation, uint32_t(number)))
+                                      : number + 1;
   }
   source_report.result = loaded == MISSING ? 1 : run.result;
   snprintf(source_report.reason, RUN_REASON_SIZE, "%s", run.report.reason);

@@ -16,18 +16,16 @@ uint32_t nearest_periods(FrameDelay delay, int32_t rate) {
   return uint32_t(twice / (2 * uint64_t(delay.denominator)));
 }
 
-// Whether `delay` is a whole number of periods, at least one, within 1 ms.
+// Whether `delay` is a whole number of periods, at least one, within 3 %
+// of itself or 1 ms, whichever is more.
 bool fits_rate(FrameDelay delay, int32_t rate) {
   uint32_t periods = nearest_periods(delay, rate);
   if (periods == 0) return false;
-  // error / (rate * denominator) <= 1 ms
-  return error_numerator(delay, rate, periods) * (1000000 / TIMING_MATCH_MICROSECONDS) <=
-         uint64_t(rate) * delay.denominator;
-}
-
-// Whether two delays are the same length of time.
-bool same_delay(FrameDelay a, FrameDelay b) {
-  return uint64_t(a.numerator) * b.denominator == uint64_t(b.numerator) * a.denominator;
+  // the error is error_numerator / (rate * denominator) seconds and the
+  // delay numerator / denominator
+  uint64_t error = error_numerator(delay, rate, periods);
+  return error * 1000 <= uint64_t(rate) * delay.denominator ||
+         error * 100 <= 3 * uint64_t(delay.numerator) * uint64_t(rate);
 }
 
 bool shorter_delay(FrameDelay a, FrameDelay b) {
@@ -48,33 +46,15 @@ int32_t choose_frame_rate(const FrameDelay* delays, uint32_t count) {
     for (uint32_t i = 0; i < count && fits; i++) fits = fits_rate(shown_delay(delays[i]), rate);
     if (fits) return rate;
   }
-  // the most common delay: frames with one delay usually come in runs, so
-  // counting each distinct delay over the whole list is quadratic only in
-  // the distinct delays met, bounded by a small table
-  enum { DISTINCT = 64 };
-  FrameDelay seen[DISTINCT];
-  uint32_t counts[DISTINCT];
-  uint32_t distinct = 0;
+  // no rate fits every delay: the period of the shortest one, so that each
+  // frame is held at least for its delay less a period
+  FrameDelay shortest = {0, 1};
   for (uint32_t i = 0; i < count; i++) {
     FrameDelay delay = shown_delay(delays[i]);
-    uint32_t k = 0;
-    while (k < distinct && !same_delay(seen[k], delay)) k++;
-    if (k == distinct) {
-      if (distinct == DISTINCT) continue;  // rarer delays past the table do not count
-      seen[distinct] = delay;
-      counts[distinct++] = 0;
-    }
-    counts[k]++;
+    if (i == 0 || shorter_delay(delay, shortest)) shortest = delay;
   }
-  if (distinct == 0) return 1;
-  uint32_t best = 0;
-  for (uint32_t k = 1; k < distinct; k++) {
-    if (counts[k] > counts[best] || (counts[k] == counts[best] && shorter_delay(seen[k], seen[best])))
-      best = k;
-  }
-  // the rate nearest to 1 / delay: denominator / numerator, rounded
-  FrameDelay common = seen[best];
-  uint32_t rate = (2 * uint32_t(common.denominator) + common.numerator) / (2 * uint32_t(common.numerator));
+  if (count == 0) return 1;
+  uint32_t rate = uint32_t(shortest.denominator) / shortest.numerator;
   if (rate < 1) rate = 1;
   if (rate > TIMING_MAX_RATE) rate = TIMING_MAX_RATE;
   return int32_t(rate);

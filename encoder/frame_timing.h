@@ -5,9 +5,12 @@
 //   1. A delay under 20 ms (a GIF's 0 or 1 hundredths) is shown as 100 ms,
 //      as browsers show it.
 //   2. The rate is the smallest one from 1 to 64 fps at which every delay is
-//      a whole number of periods (at least one) within 1 ms; when there is
-//      none, the rate nearest to the most common delay (the shortest of equally
-//      common ones), within 1 to 64 fps. A rate the user gives replaces both.
+//      a whole number of periods (at least one) within 3 % of itself or 1 ms,
+//      whichever is more (a 110 ms delay is 9 fps, not 55); when there is
+//      none, the highest rate whose period is no shorter than the shortest
+//      delay (1 / shortest delay, rounded down), within 1 to 64 fps, so that
+//      no frame is held more than about a period off its delay. A rate the
+//      user gives replaces both.
 //   3. Each frame is held for its delay in periods, rounded to the nearest
 //      (halves up), and at least one period.
 // The timing error of a frame is the difference between the time it is held
@@ -19,7 +22,7 @@
 
 #include "animation_frames.h"
 
-enum { TIMING_MAX_RATE = 64, TIMING_MATCH_MICROSECONDS = 1000 };
+enum { TIMING_MAX_RATE = 64 };
 
 // The delay a frame is shown for (rule 1).
 FrameDelay shown_delay(FrameDelay delay);

@@ -111,6 +111,8 @@ struct SourceFrame {
   uint32_t width;
   uint32_t height;
   uint32_t pixels;   // offset of width * height RGBA pixels
+  int32_t next;      // the first later frame that may show another picture: an
+                     // animation holds one picture for several frames
   char reason[RUN_REASON_SIZE];
 };
 

@@ -14,7 +14,7 @@ namespace {
 VELT_LIBRARY_MODULE_PAIR(EncoderModule, velt);
 
 static_assert(sizeof(InputReport) == 10 * 4 + RUN_REASON_SIZE, "the module's layout");
-static_assert(sizeof(SourceFrame) == 4 * 4 + RUN_REASON_SIZE, "the module's layout");
+static_assert(sizeof(SourceFrame) == 5 * 4 + RUN_REASON_SIZE, "the module's layout");
 
 std::string reason_at(const uint8_t* at) {
   const char* reason = reinterpret_cast<const char*>(at);
@@ -133,6 +133,8 @@ InputReader::FrameResult InputReader::frame(int32_t flags, int32_t fps, int32_t 
   }
   picture->width = frame.width;
   picture->height = frame.height;
+  // untrusted: never before the frame after this one
+  picture->next = frame.next > number ? frame.next : number + 1;
   const uint8_t* pixels = in.module.memory()->data + frame.pixels;
   picture->rgba.assign(pixels, pixels + size);
   return FRAME_READ;

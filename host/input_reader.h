@@ -40,6 +40,9 @@ struct InputPicture {
   uint32_t width = 0;
   uint32_t height = 0;
   std::vector<uint8_t> rgba;
+  // the first later frame that may show another picture: the frames before
+  // it show this one (as the module says: at least the frame after this one)
+  int32_t next = 0;
 };
 
 class InputReader {

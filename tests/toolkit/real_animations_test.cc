@@ -48,9 +48,10 @@ struct RealAnimation {
 
 const RealAnimation kAnimations[] = {
     // the largest: a rectangle drawn over the last frame each time, delays of 30 to 670 ms
+    // no rate fits every delay: the period of the shortest, 30 ms
     {"1_partyanimsm2.gif",
-     "GIF of 45 frames, 660x666 padded to 660x668; held at 14 fps as 88 frames, largest timing "
-     "error 41.4 ms",
+     "GIF of 45 frames, 660x666 padded to 660x668; held at 33 fps as 197 frames, largest timing "
+     "error 12.4 ms",
      0, nullptr, nullptr},
     // 0 ms delays shown as 100 ms, beside one of 400 ms; disposal 2 with transparency
     {"aero.gif",
@@ -72,9 +73,9 @@ const RealAnimation kAnimations[] = {
     // interlaced frames, smaller than the canvas, disposals 1 and 2
     {"loading.gif", "GIF of 31 frames, 32x32; held at 20 fps as 31 frames", 20, "-trans_color 0",
      ""},
-    // 110 ms a frame is 6 periods at 55 fps within 1 ms; at 9 fps, one
+    // 110 ms a frame is one period at 9 fps, within 3 %
     {"loadingAnimation.gif",
-     "GIF of 15 frames, 20x20; held at 55 fps as 90 frames, largest timing error 0.9 ms", 9,
+     "GIF of 15 frames, 20x20; held at 9 fps as 15 frames, largest timing error 1.1 ms", 9,
      "-trans_color 0", ""},
     // disposals 0 and 2, transparency, padded
     {"test-animation.gif", "GIF of 10 frames, 17x17 padded to 20x20; held at 10 fps as 10 frames",
@@ -82,7 +83,7 @@ const RealAnimation kAnimations[] = {
 
     // ffmpeg gives the last frame the delay of the one before it: 330 ms, not 270
     {"1_partyanimsm2.png",
-     "animated PNG of 45 frames, 660x666 padded to 660x668; held at 14 fps as 89 frames", 0,
+     "animated PNG of 45 frames, 660x666 padded to 660x668; held at 33 fps as 199 frames", 0,
      nullptr, nullptr},
     {"aero.png", "animated PNG of 56 frames, 350x189 padded to 352x192; held at 10 fps as 59 frames",
      0, nullptr, nullptr},
@@ -97,9 +98,9 @@ const RealAnimation kAnimations[] = {
     {"dispose-restore-previous.png",
      "animated PNG of 5 frames, 2x2 padded to 4x4; held at 2 fps as 5 frames", 2, "", ""},
     {"loading.png", "animated PNG of 31 frames, 32x32; held at 20 fps as 31 frames", 20, "", ""},
-    // ffmpeg writes 110 ms as 12/109 s, 7 periods at 64 fps
+    // ffmpeg writes 110 ms as 12/109 s: one period at 9 fps too
     {"loadingAnimation.png",
-     "animated PNG of 15 frames, 20x20; held at 64 fps as 105 frames, largest timing error 0.7 ms",
+     "animated PNG of 15 frames, 20x20; held at 9 fps as 15 frames, largest timing error 1.0 ms",
      9, "", ""},
     {"test-animation.png",
      "animated PNG of 10 frames, 17x17 padded to 20x20; held at 10 fps as 10 frames", 10, "", ""},

@@ -121,6 +121,11 @@ class SourceFrames {
 
   bool read(size_t frame, DecodedPicture* picture, std::string* error) {
     if (!reader_) return png_.decode(input_.frames[frame], VELT_MAX_SIDE, picture, error);
+    // an animation's picture held for several frames is read once
+    if (int64_t(frame) > last_frame_ && int64_t(frame) < last_next_) {
+      *picture = last_picture_;
+      return true;
+    }
     InputPicture read;
     int32_t code = 0;
     std::string reason;
@@ -129,6 +134,9 @@ class SourceFrames {
         picture->width = read.width;
         picture->height = read.height;
         picture->rgba = std::move(read.rgba);
+        last_frame_ = int64_t(frame);
+        last_next_ = read.next;
+        last_picture_ = *picture;
         return true;
       case InputReader::NO_SUCH_FRAME:
         *error = name(frame) + ": no such frame";
@@ -155,6 +163,10 @@ class SourceFrames {
   const VeltLayout& layout_;
   SandboxedPngDecoder png_;
   std::optional<InputReader> reader_;
+  // the last picture read, and the first later frame that may show another
+  int64_t last_frame_ = -1;
+  int64_t last_next_ = 0;
+  DecodedPicture last_picture_;
 };
 
 }  // namespace
