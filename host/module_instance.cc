@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "kernel_layers.h"
+
 // The runtime library was built without the call-depth counter that the
 // translated module is compiled to use; the host provides it.
 extern "C" {
@@ -92,6 +94,9 @@ void velt_runtime_init() {
   // once per process: the packaged runtime frees its signal stack twice when
   // it is set up, freed and set up again
   if (wasm_rt_is_initialized()) return;
+  // before any module runs: nothing this process starts from now on can gain
+  // privileges (best effort: a kernel that refuses it leaves the other layers)
+  forbid_new_privileges();
   sigaction(SIGSEGV, nullptr, &previous_segv);
   sigaction(SIGBUS, nullptr, &previous_bus);
   // installs the runtime's own handler and signal stack, which are replaced:

@@ -91,6 +91,17 @@ TEST(ModuleHost, HundredsOfEncodesInOneProcessLeaveNothingBehind) {
   rmdir(dir.c_str());
 }
 
+// A process that runs a module can no longer gain privileges, from the
+// runtime's set-up on, whatever it starts.
+TEST(ModuleHost, TheProcessHasNoNewPrivilegesOnceAModuleCanRun) {
+  ModuleHost<FixtureEncoderModule> module;
+  std::ifstream status("/proc/self/status");
+  std::string line, no_new_privs;
+  while (std::getline(status, line))
+    if (line.rfind("NoNewPrivs:", 0) == 0) no_new_privs = line;
+  EXPECT_EQ(no_new_privs, "NoNewPrivs:\t1");
+}
+
 TEST(ModuleHost, TwoInstancesCalledInTurnEachWriteTheirOwnFile) {
   const std::string dir = temp_dir();
   const Bytes expected = encode(dir + "/reference.velt");

@@ -35,6 +35,8 @@ TEST(VeltProgram, HelpVersionAndUnknownCommands) {
   }
   e2e::RunResult version = run_velt({"--version"});
   EXPECT_NE(version.out.find(" (commit "), std::string::npos) << version.out;
+  EXPECT_NE(version.out.find("\nsandbox: wasm2c module with "), std::string::npos) << version.out;
+  EXPECT_NE(version.out.find("; file grants; no_new_privs; "), std::string::npos) << version.out;
   EXPECT_EQ(version.out.back(), '\n');
   e2e::RunResult bare = run_velt({});
   EXPECT_EQ(bare.exit_status, 2);

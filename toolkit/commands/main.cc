@@ -9,6 +9,7 @@
 #include "command_line.h"
 #include "commands.h"
 #include "interrupt_cleanup.h"
+#include "kernel_layers.h"
 #include "velt_commit.h"  // VELT_COMMIT, written by the build
 
 namespace {
@@ -59,6 +60,7 @@ int main(int argc, char** argv) {
   }
   if (first == "--version") {
     std::printf("velt %s (commit %s)\n", VELT_VERSION, VELT_COMMIT);
+    std::printf("%s\n", sandbox_layers_text().c_str());
     return EXIT_OK;
   }
   // a file that outgrows the size limit is a write that fails with a reason
