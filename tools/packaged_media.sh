@@ -126,6 +126,22 @@ fetch_package_files() {
   fi
 }
 
+# The start of a script that makes real media into OUT_DIR: `script` is the
+# script's $0, the rest its arguments. Sets $out to OUT_DIR's absolute path
+# (made if need be), goes to the top of the checkout and checks for ffmpeg.
+start_media_script() {
+  local script=$1
+  shift
+  if [ $# -ne 1 ]; then
+    echo "usage: $script OUT_DIR" >&2
+    exit 2
+  fi
+  mkdir -p "$1"
+  out=$(cd "$1" && pwd)
+  cd "$(dirname "$script")/.."
+  command -v ffmpeg >/dev/null || { echo "$script: no ffmpeg: run tools/setup.sh" >&2; exit 1; }
+}
+
 # The sha256 of file $1, or nothing when there is no such file.
 file_sha256() {
   if [ -f "$1" ]; then sha256sum "$1" | cut -d' ' -f1; fi

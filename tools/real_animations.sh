@@ -11,15 +11,8 @@
 #
 # Usage: tools/real_animations.sh OUT_DIR   (ffmpeg, from tools/setup.sh)
 set -euo pipefail
-if [ $# -ne 1 ]; then
-  echo "usage: $0 OUT_DIR" >&2
-  exit 2
-fi
-mkdir -p "$1"
-out=$(cd "$1" && pwd)
-cd "$(dirname "$0")/.."
-source tools/packaged_media.sh
-command -v ffmpeg >/dev/null || { echo "$0: no ffmpeg: run tools/setup.sh" >&2; exit 1; }
+source "$(dirname "$0")/packaged_media.sh"
+start_media_script "$0" "$@"
 
 fetch_animations "$out"
 made=0
