@@ -140,6 +140,11 @@ bool AtomicFile::open(const std::string& path, std::string* error, NonRegular no
   return true;
 }
 
+std::string AtomicFile::naming_directory() const {
+  if (fd_ < 0 || in_place_ || copy_to_ >= 0) return "";
+  return directory_of(destination_);
+}
+
 // Where no unnamed file can be made: a named one beside the destination,
 // which SIGINT, SIGTERM and the like remove (SIGKILL cannot be caught).
 bool AtomicFile::open_named_temporary(unsigned mode, std::string* error) {

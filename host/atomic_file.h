@@ -42,6 +42,11 @@ class AtomicFile {
   // except when it is a device or FIFO written in place.
   int fd() const { return fd_; }
 
+  // The directory where commit() gives the file its name (makes a link to
+  // it, and may rename it over the old file), or "" when it needs none: not
+  // open, or written to a file that is not a regular one.
+  std::string naming_directory() const;
+
   // Writes the file to disk and gives it its name (or copies it out to the
   // file that is not a regular one), then closes it. Returns false with
   // `error` set on failure; the path then keeps what it had.

@@ -11,6 +11,8 @@ namespace {
 // Exit status when the module has no memory: none could be mapped for it, or
 // it cannot hold the two path strings.
 constexpr int EXIT_NO_MODULE_MEMORY = 9;
+// Exit status when VELT_REQUIRE_SANDBOX=1 and a layer of the sandbox is missing.
+constexpr int EXIT_NO_SANDBOX = 12;
 
 // velt-encode's console: a line before each step, the memory size and the
 // result line, all on standard output so that they interleave with the
@@ -52,7 +54,8 @@ int32_t parse_int_argument(const char* text) {
   return static_cast<int32_t>(std::strtol(text, nullptr, 10));
 }
 
-int run_encoder(const char* pattern, const char* output, int32_t fps, int32_t flags) {
+int run_encoder(const char* program, const char* pattern, const char* output, int32_t fps,
+                int32_t flags) {
   // a signal ends the run with 128 + its number and leaves nothing behind
   end_cleanly_on_signals();
   std::printf("Input pattern: %s\n", pattern);
@@ -60,7 +63,17 @@ int run_encoder(const char* pattern, const char* output, int32_t fps, int32_t fl
   std::printf("FPS: %d\n", fps);
 
   BannerConsole console;
-  EncodingOutcome outcome = run_encoding_call({pattern, output, fps, flags}, console, {});
+  ConfinementPolicy policy;
+  policy.program = program;
+  policy.fault_role = "velt-encode";
+  EncodingRequest request{pattern, output, fps, flags};
+  request.confine = &policy;
+  EncodingOutcome outcome = run_encoding_call(request, console, {});
+  if (!outcome.sandbox_refusal.empty()) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "%s\n", outcome.sandbox_refusal.c_str());
+    return EXIT_NO_SANDBOX;
+  }
   if (outcome.trap != WASM_RT_TRAP_NONE) abort_on_trap(outcome.trap);
   return outcome.out_of_module_memory ? EXIT_NO_MODULE_MEMORY : static_cast<int>(outcome.result);
 }

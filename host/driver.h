@@ -8,9 +8,12 @@
 
 // Prints the run's banner, encodes through the module with the given flags,
 // prints the result line and tears everything down. Returns the exit status.
-// A trap in the module prints its reason on standard error and aborts; a
-// signal that ends a program ends the run with 128 + its number.
-int run_encoder(const char* pattern, const char* output, int32_t fps, int32_t flags);
+// The process confines itself before the module runs (`program` names it in
+// what the sandbox reports). A trap in the module prints its reason on
+// standard error and aborts; a signal that ends a program ends the run with
+// 128 + its number; a system call the sandbox stops ends it with 128 + SIGSYS.
+int run_encoder(const char* program, const char* pattern, const char* output, int32_t fps,
+                int32_t flags);
 
 // Ends the process after a trap in the module: the trap's message on standard
 // error, standard output flushed, then abort().

@@ -1,6 +1,7 @@
 #include "encoding_call.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <utility>
 
@@ -75,6 +76,20 @@ FileGrants spooled_frame_grants(const SpooledFrames& spooled,
   });
 }
 
+std::vector<std::string> readable_frames(const EncodingRequest& request) {
+  if (request.spooled) return {};  // read from the spool's open descriptor
+  if (!request.frames) return pattern_frames(request.pattern);
+  const std::vector<std::string>& frames = *request.frames;
+  if (!request.part) return frames;
+  std::vector<std::string> window;
+  if (!frames.empty()) window.push_back(frames[0]);
+  const int64_t low =
+      std::max<int64_t>(1, velt_part_first_read(request.part->first, request.tolerance));
+  const int64_t high = std::min<int64_t>(request.part->end, int64_t(frames.size()));
+  for (int64_t n = low; n < high; ++n) window.push_back(frames[size_t(n)]);
+  return window;
+}
+
 bool keeps_finished_file(uint32_t result) {
   switch (result) {
     case VELT_OK:
@@ -89,18 +104,42 @@ bool keeps_finished_file(uint32_t result) {
   }
 }
 
+void prepare_output(const EncodingRequest& request, OutputGrant* output) {
+  output->path = request.output;
+  output->served_fd = request.output_fd;
+  output->non_regular = request.non_regular_output;
+  // a file the caller made was checked by it (and its process may be
+  // confined already, with no right to look at paths)
+  if (request.output_fd >= 0) return;
+  // refused when the module opens it, which it does before any frame; a
+  // pattern's own names first (frames from a stream have no names the
+  // output could take)
+  if (!request.spooled && (!request.frames || *request.pattern != '\0'))
+    output->refusal = output_conflict(request.pattern, request.output);
+  if (output->refusal.empty() && request.frames)
+    output->refusal = listed_output_conflict(*request.frames, request.output);
+}
+
+bool confine_for_run(const EncodingRequest& request, OutputGrant* output, std::string* refusal) {
+  // the output is made before the kernel's rules close the file system; a
+  // failure waits for the module's open of it, which reports it as ever
+  if (output->refusal.empty() && output->served_fd < 0 && output->file.fd() < 0 &&
+      output->open_errno == 0 &&
+      !output->file.open(output->path, &output->error, output->non_regular))
+    output->open_errno = errno;
+  ConfinementPolicy policy = *request.confine;
+  policy.readable = readable_frames(request);
+  policy.naming_directory = output->file.naming_directory();
+  ConfinementLevel level;
+  return confine_process(policy, &level, refusal);
+}
+
 EncodingOutcome run_encoding_call(const EncodingRequest& request, EncodingConsole& console,
                                   FileServiceHooks hooks) {
   EncodingOutcome outcome;
-  OutputGrant output;
-  output.path = request.output;
-  output.served_fd = request.output_fd;
-  output.non_regular = request.non_regular_output;
-  // refused when the module opens it, which it does before any frame
-  if (request.frames) output.refusal = listed_output_conflict(*request.frames, request.output);
-  // frames from a stream have no names the output could take
-  if (output.refusal.empty() && !request.spooled && (!request.frames || *request.pattern != '\0'))
-    output.refusal = output_conflict(request.pattern, request.output);
+  OutputGrant own_output;
+  OutputGrant& output = request.prepared_output ? *request.prepared_output : own_output;
+  if (!request.prepared_output) prepare_output(request, &output);
   FileGrants grants =
       request.spooled  ? spooled_frame_grants(*request.spooled, request.part, request.tolerance)
       : request.frames ? listed_frame_grants(*request.frames, request.part, request.tolerance)
@@ -108,6 +147,11 @@ EncodingOutcome run_encoding_call(const EncodingRequest& request, EncodingConsol
   grants.output = &output;
   const char* pattern =
       request.frames || request.spooled ? kListedFramePattern : request.pattern;
+  if (request.confine && !confined_for_runs() &&
+      !confine_for_run(request, &output, &outcome.sandbox_refusal)) {
+    outcome.result = VELT_ERR_OPEN_OUTPUT;  // never read as a success
+    return outcome;  // the output's file goes unnamed with `output`
+  }
 
   bool has_report = false;
   {

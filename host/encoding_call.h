@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "confinement.h"
 #include "file_services.h"
 #include "input_reader.h"
 #include "stream_spool.h"
@@ -51,6 +52,14 @@ struct EncodingRequest {
   // The module seeks back to write the header last, which such a file
   // refuses; COPY_ON_COMMIT gives it the whole file once it is finished.
   AtomicFile::NonRegular non_regular_output = AtomicFile::NonRegular::WRITE_IN_PLACE;
+  // When set, and the process is not confined for runs yet, it confines
+  // itself by this policy before the module is made (confine_for_run): the
+  // output is opened first, and the policy's files to read and directory to
+  // name the output in are this request's.
+  const ConfinementPolicy* confine = nullptr;
+  // When set, the output as prepare_output (and confine_for_run) made it,
+  // in place of one the call makes; it must outlive the call.
+  OutputGrant* prepared_output = nullptr;
 };
 
 // The pattern the module is given for a list of frames: frame n is
@@ -69,6 +78,23 @@ FileGrants listed_frame_grants(const std::vector<std::string>& frames,
 // n-th slice of the spool file. `spooled` must outlive the grants.
 FileGrants spooled_frame_grants(const SpooledFrames& spooled,
                                 const EncodingRequest::PartRange* part, int32_t tolerance = 0);
+
+// The files a request's run reads (the listed frames, the pattern's
+// frames that exist, none from a stream), within its part's window.
+std::vector<std::string> readable_frames(const EncodingRequest& request);
+
+// Sets up `output` for the request's run: its path, the open file it is
+// served from, and the refusal of an output that is a directory or one of
+// the frames.
+void prepare_output(const EncodingRequest& request, OutputGrant* output);
+
+// Opens the output's file (a failure is kept for the module's open of it,
+// which reports it) and confines the process by request.confine, with the
+// request's frames to read and the output's directory to name it in. False
+// with `refusal` set when the process would not run without every layer.
+// For a front-end that calls a module before the run itself (a probe): it
+// then passes `output` as the request's prepared_output.
+bool confine_for_run(const EncodingRequest& request, OutputGrant* output, std::string* refusal);
 
 // What a front-end shows at each step of the call. The steps run in this
 // order; the defaults show nothing.
@@ -109,6 +135,9 @@ struct EncodingOutcome {
   ModuleRunReport report;  // as the module gave it, when it returned
   bool output_kept = false;  // the file is in place of the output
   std::string output_error;  // why the output was refused, could not be made, or not kept
+  // When not empty, the process would not run without every sandbox layer
+  // and says why; nothing was called.
+  std::string sandbox_refusal;
 };
 
 // The result codes a run may end with and still have finished its file: the

@@ -211,10 +211,14 @@ FILE* open_output(OutputGrant* output, uint32_t flags, uint32_t* error) {
     *error = WASI_EACCES;
     return nullptr;
   }
-  if (output->served_fd < 0 && output->file.fd() < 0 &&
-      !output->file.open(output->path, &output->error, output->non_regular)) {
-    *error = wasi_error(errno);
-    return nullptr;
+  if (output->served_fd < 0 && output->file.fd() < 0) {
+    if (output->open_errno == 0 &&
+        !output->file.open(output->path, &output->error, output->non_regular))
+      output->open_errno = errno;
+    if (output->open_errno != 0) {
+      *error = wasi_error(output->open_errno);
+      return nullptr;
+    }
   }
   int fd = dup(output->served_fd >= 0 ? output->served_fd : output->file.fd());
   if (fd >= 0) fcntl(fd, F_SETFD, FD_CLOEXEC);
@@ -246,6 +250,11 @@ FILE* open_granted(Z_a_instance_t* context, const char* name, uint32_t flags, ui
       FILE* stream = open_regular_for_reading(grant.host_path.c_str(), error);
       if (!stream && grant.listed && (*error == WASI_ENOENT || *error == WASI_ENOTDIR))
         *error = VELT_EGONE;
+      // refused although its permissions let it be read: the sandbox's rules,
+      // which name the files the frames were when the run began
+      if (!stream && grant.listed && *error == WASI_EACCES &&
+          ::access(grant.host_path.c_str(), R_OK) == 0)
+        *error = VELT_EREPLACED;
       return stream;
     }
     if (grant.kind == ReadGrant::MISSING) {

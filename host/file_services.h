@@ -30,6 +30,9 @@ enum {
   // a frame the host listed that is no longer there: unlike a missing name,
   // it does not end the frames
   VELT_EGONE = 201,
+  // a listed frame whose name leads to another file than when the process
+  // was confined, which the kernel's rules (made for the files then) refuse
+  VELT_EREPLACED = 202,
 };
 
 // The WASI number of a host errno value; EIO for one WASI has no name for.
@@ -68,6 +71,9 @@ struct OutputGrant {
   // written into) to serve the path from instead of `file`; its owner keeps it.
   int served_fd = -1;
   std::string error;  // why the open was refused or failed
+  // When the host made `file` before the module asked for it and could not:
+  // the errno that the module's open then fails with.
+  int open_errno = 0;
 };
 
 // Bytes [offset, offset + length) of a file the host holds open, served to

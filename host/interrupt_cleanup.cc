@@ -22,12 +22,16 @@ Entry entries[MAX_ENTRIES];
 bool handlers_installed = false;
 
 void remove_and_exit(int signal_number) {
-  for (const Entry& e : entries)
-    if (e.used) unlink(e.path);
+  remove_registered_paths();
   _exit(128 + signal_number);
 }
 
 }  // namespace
+
+void remove_registered_paths() {
+  for (const Entry& e : entries)
+    if (e.used) unlink(e.path);
+}
 
 void end_cleanly_on_signals() {
   InterruptsHeld held;

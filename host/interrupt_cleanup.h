@@ -21,6 +21,10 @@ bool remove_on_interrupt(const char* path);
 // Takes `path` off the table; it is no longer removed by a signal.
 void keep_on_interrupt(const char* path);
 
+// Removes every registered path, from a signal handler too (it makes only
+// async-signal-safe calls): for a handler that ends the process itself.
+void remove_registered_paths();
+
 // For a child process the run forks: forgets every registered path, which is
 // its parent's to remove, and gives the signals whose handler was installed
 // their default action back, so that an interrupt simply ends the child.

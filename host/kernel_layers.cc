@@ -1,11 +1,11 @@
 #include "kernel_layers.h"
 
-#include <errno.h>
 #include <linux/seccomp.h>
 #include <sys/prctl.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include "landlock_rules.h"
 #include "module_instance.h"
 
 namespace {
@@ -25,11 +25,10 @@ int landlock_abi() {
 }
 
 bool seccomp_filters_available() {
-  // a null filter is refused with EFAULT (or EACCES without the right to set
-  // one) where filters exist, and with EINVAL where they do not
-  errno = 0;
-  prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, nullptr, 0, 0);
-  return errno != EINVAL;
+  // asks whether filters may stop a call with SIGSYS, as velt's do; the
+  // seccomp call itself, which a process already filtered may still make
+  uint32_t action = SECCOMP_RET_TRAP;
+  return syscall(SYS_seccomp, SECCOMP_GET_ACTION_AVAIL, 0, &action) == 0;
 }
 
 std::string sandbox_layers_text() {
@@ -40,7 +39,8 @@ std::string sandbox_layers_text() {
   if (prctl(PR_GET_NO_NEW_PRIVS, 0, 0, 0, 0) == 1 || forbid_new_privileges())
     text += "; no_new_privs";
   const int abi = landlock_abi();
-  text += abi > 0 ? "; kernel offers landlock ABI " + std::to_string(abi) : "; no landlock";
-  text += seccomp_filters_available() ? " and seccomp filters" : ", no seccomp filters";
+  text += abi > 0 ? "; landlock ABI " + std::to_string(abi) + " (" + landlock_coverage(abi) + ")"
+                  : "; no landlock";
+  text += seccomp_filters_available() ? "; seccomp" : "; no seccomp";
   return text;
 }

@@ -1,7 +1,6 @@
-// What the kernel adds around a process that runs a module: no new
-// privileges (no set-user-ID program it starts can gain any), and the
-// confinement this kernel offers (Landlock's ABI, seccomp filters), for
-// velt --version to report.
+// What the kernel offers to confine a process that runs a module: no new
+// privileges (no set-user-ID program it starts can gain any), Landlock's
+// ABI, seccomp filters; and the line velt --version reports them in.
 #ifndef VELT_KERNEL_LAYERS_H
 #define VELT_KERNEL_LAYERS_H
 
@@ -18,7 +17,8 @@ int landlock_abi();
 bool seccomp_filters_available();
 
 // One line on the layers that guard a run here: the module's sandbox, the
-// file grants, no_new_privs, and what the kernel offers besides.
+// file grants, and what the kernel applies to every process that runs a
+// module (no_new_privs, Landlock's ABI and what it guards, seccomp).
 std::string sandbox_layers_text();
 
 #endif

@@ -11,5 +11,5 @@ int main(int argc, char** argv) {
     std::puts("fps = frames per second (2-120, matches GIF frame rate).");
     return 1;
   }
-  return run_encoder(argv[1], argv[2], parse_int_argument(argv[3]), 0);
+  return run_encoder("velt-encode", argv[1], argv[2], parse_int_argument(argv[3]), 0);
 }

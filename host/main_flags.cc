@@ -20,5 +20,6 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "velt-encode-flags: flags must be 0, 1, 2 or 3, not '%s'\n", flags);
     return 1;
   }
-  return run_encoder(argv[1], argv[2], parse_int_argument(argv[3]), flags[0] - '0');
+  return run_encoder("velt-encode-flags", argv[1], argv[2], parse_int_argument(argv[3]),
+                     flags[0] - '0');
 }

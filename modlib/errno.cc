@@ -43,6 +43,7 @@ const ErrorText kTexts[] = {
     {ENOTCAPABLE, "Capabilities insufficient"},
     {ENOTREG, "not a regular file"},
     {EGONE, "gone since the frames were listed"},
+    {EREPLACED, "replaced since the run began"},
 };
 
 }  // namespace

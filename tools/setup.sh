@@ -6,6 +6,7 @@ cd "$(dirname "$0")/.."
 
 packages=(build-essential cmake clang lld wabt libgtest-dev libbenchmark-dev valgrind
           zlib1g-dev  # velt decode's PNG compression, velt info's gzip size
+          libseccomp-dev  # the system-call filter of every process that runs a module
           libbrotli-dev brotli  # velt info's brotli size; the command to check it against
           dpkg-dev file  # the Debian package: CPack finds its dependencies with dpkg-shlibdeps
           groff-base  # checks that the manual pages format without a warning

@@ -43,6 +43,9 @@ extern int errno;
 #define ENOTREG 200
 /* and a frame the host listed that is gone: not the end of the frames */
 #define EGONE 201
+/* and one that is another file now than when the run began: the kernel's
+   sandbox reads only the files the frames were then */
+#define EREPLACED 202
 
 #ifdef __cplusplus
 }

@@ -11,6 +11,7 @@
 #include <functional>
 
 #include "e2e_support.h"
+#include "kernel_layers.h"
 #include "velt_part_format.h"
 #include "velt_program.h"
 
@@ -78,8 +79,12 @@ TEST(NothingLost, FramesThatChangeOrVanishDuringARun) {
   const Case cases[] = {
       {"frame 0 deleted before it is read", -1, false, 0,
        "cannot read frame %s: gone since the frames were listed", -1},
+      // the kernel's sandbox, where there is one, reads only the files the
+      // frames were when the run began: it refuses the new file outright
       {"frame 0 replaced before it is read again for the closing record", 3, true, 0,
-       "frame %s changed during the run: read again for the closing record, it is another picture",
+       landlock_abi() > 0 ? "cannot read frame %s: replaced since the run began"
+                          : "frame %s changed during the run: read again for the closing "
+                            "record, it is another picture",
        -1},
       {"a later frame deleted after the listing", 1, false, 2,
        "cannot read frame %s: gone since the frames were listed", 2},

@@ -8,6 +8,7 @@
 
 #include "command_line.h"
 #include "commands.h"
+#include "confinement.h"
 #include "frame_input.h"
 #include "encoding_call.h"
 #include "frame_quality.h"
@@ -194,19 +195,31 @@ int run_compare_command(const std::vector<std::string>& args) {
   }
   const VeltHeader& header = file.layout().header;
   if (sources.kind == FrameInputKind::SINGLE_FILE) settings.kind = VELT_INPUT_ANIMATION;
+  const bool heatmap = parsed.has("heatmap");
+  const std::string heatmap_path = parsed.value_or("heatmap", "");
+  AtomicFile heatmap_file;
+  if (heatmap) {
+    std::string conflict = heatmap_conflict(heatmap_path, path, file, sources);
+    if (conflict.empty()) heatmap_file.open(heatmap_path, &conflict);
+    if (!conflict.empty())
+      return report_failure("compare: cannot write heatmap " + heatmap_path + ": " + conflict);
+  }
+  // confined before the modules that read the sources are made: the sources
+  // to read, the heatmap (open already) to name, nothing else
+  ConfinementPolicy policy;
+  policy.program = "velt compare";
+  policy.fault_role = "compare";
+  if (!from_stdin) policy.readable = sources.frames;
+  policy.naming_directory = heatmap_file.naming_directory();
+  ConfinementLevel level;
+  if (!confine_process(policy, &level, &error)) return report_failure(error);
+
   SourceFrames source_frames(sources, from_stdin ? &spooled : nullptr, settings, file.layout());
   const int64_t source_count = source_frames.count(&error);
   if (source_count < 0) return report_failure(error);
   if (source_count != header.frame_count)
     return report_failure(parsed.positional[1] + ": " + std::to_string(source_count) +
                           " frames, but " + path + " holds " + std::to_string(header.frame_count));
-  const bool heatmap = parsed.has("heatmap");
-  const std::string heatmap_path = parsed.value_or("heatmap", "");
-  if (heatmap) {
-    const std::string conflict = heatmap_conflict(heatmap_path, path, file, sources);
-    if (!conflict.empty())
-      return report_failure("compare: cannot write heatmap " + heatmap_path + ": " + conflict);
-  }
 
   QualityReport report;
   std::vector<uint8_t> picture;
@@ -226,7 +239,7 @@ int run_compare_command(const std::vector<std::string>& args) {
   if (heatmap) {
     const std::vector<uint8_t> picture = quality_heatmap(
         first_source.data(), header.width, header.height, report.first_frame_blocks);
-    if (!write_rgba_png(heatmap_path, picture.data(), unsigned(header.width),
+    if (!write_rgba_png(heatmap_file, heatmap_path, picture.data(), unsigned(header.width),
                         unsigned(header.height), &error))
       return report_failure("compare: cannot write heatmap " + error);
   }

@@ -276,6 +276,39 @@ int run_encode_command(const std::vector<std::string>& args) {
   // a failure, whatever the input's form and the number of jobs
   const std::string x_pattern = frames.kind == FrameInputKind::X_PATTERN ? input : "";
   int32_t frame_count = int32_t(from_stdin ? spooled.frames.size() : frames.frames.size());
+
+  EncodingRequest request{x_pattern.c_str(), output.c_str(), 0, static_cast<int32_t>(mode)};
+  request.frames = &frames.frames;
+  if (from_stdin) request.spooled = &spooled;
+  request.non_regular_output = AtomicFile::NonRegular::COPY_ON_COMMIT;
+  request.tolerance = static_cast<int32_t>(tolerance);
+  request.input = settings;
+  PartSplit split{};
+  EncodingRequest::PartRange range{};
+  auto set_part = [&] {
+    split = split_frames(frame_count, int32_t(part), int32_t(part_count), int32_t(tolerance));
+    range = {split.first, split.end, split.closing};
+    request.part = &range;
+  };
+  if (part_count > 0) set_part();
+  // confined before the first call into a module (the probe of an
+  // animation): the output, and the parts of a parallel run, are made first;
+  // an animation's frame count is known only from the probe
+  const bool animation = settings.kind == VELT_INPUT_ANIMATION;
+  const bool may_share = part_count == 0 && jobs > 1 && (frame_count > 1 || animation);
+  ConfinementPolicy policy;
+  policy.program = "velt encode";
+  policy.fault_role = "encode";
+  policy.role = may_share ? FilterRole::PARENT_OF_WORKERS : FilterRole::RUN;
+  request.confine = &policy;
+  OutputGrant prepared;
+  prepare_output(request, &prepared);
+  std::vector<int> part_fds;
+  const int part_files = int(animation ? jobs : std::min<long>(jobs, frame_count));
+  if (may_share && !open_part_files(output, part_files, &part_fds, &error))
+    return report_failure("encode: " + error);
+  std::string refusal;
+  if (!confine_for_run(request, &prepared, &refusal)) return report_failure(refusal);
   bool animated = false;
   if (settings.kind == VELT_INPUT_ANIMATION) {
     // an animation's frames and rate, from its headers; a file that fails here
@@ -291,6 +324,8 @@ int run_encode_command(const std::vector<std::string>& args) {
     }
   }
   if (fps == 0) fps = DEFAULT_FPS;
+  if (animated && part_count > 0) set_part();  // over the held frames
+  const bool parallel = may_share && frame_count > 1;
   auto frame_path = [&](int32_t n) {
     if (animated) return input + " (frame " + std::to_string(n) + ")";
     if (from_stdin) return "standard input (frame " + std::to_string(n) + ")";
@@ -298,7 +333,7 @@ int run_encode_command(const std::vector<std::string>& args) {
   };
   bool show_progress = !parsed.has("quiet") && isatty(STDERR_FILENO) == 1;
 
-  if (part_count == 0 && jobs > 1 && frame_count > 1) {
+  if (parallel) {
     ProgressBar bar(stderr, frame_count, show_progress);
     int started = 0;
     ParallelRequest request{&frames.frames,
@@ -311,6 +346,8 @@ int run_encode_command(const std::vector<std::string>& args) {
     request.input = settings;
     request.frame_count = frame_count;
     if (from_stdin) request.spooled = &spooled;
+    request.output_grant = &prepared;
+    request.part_fds = &part_fds;
     std::string failure;
     EncodingOutcome outcome = encode_in_workers(request, &failure);
     bar.finish();
@@ -329,20 +366,8 @@ int run_encode_command(const std::vector<std::string>& args) {
   hooks.console = [](int, const uint8_t*, size_t) {};  // the outcome says what went wrong
 
   EncodingConsole silent;
-  EncodingRequest request{x_pattern.c_str(), output.c_str(), static_cast<int32_t>(fps),
-                          static_cast<int32_t>(mode)};
-  request.frames = &frames.frames;
-  if (from_stdin) request.spooled = &spooled;
-  request.non_regular_output = AtomicFile::NonRegular::COPY_ON_COMMIT;
-  request.tolerance = static_cast<int32_t>(tolerance);
-  request.input = settings;
-  PartSplit split{};
-  EncodingRequest::PartRange range{};
-  if (part_count > 0) {
-    split = split_frames(frame_count, int32_t(part), int32_t(part_count), int32_t(tolerance));
-    range = {split.first, split.end, split.closing};
-    request.part = &range;
-  }
+  request.fps = static_cast<int32_t>(fps);
+  request.prepared_output = &prepared;
   EncodingOutcome outcome = run_encoding_call(request, silent, std::move(hooks));
   bar.finish();
   if (!encoded(outcome)) return report_failure(failure_of(outcome, output, frame_path));

@@ -32,24 +32,21 @@ unsigned deflate_with_zlib(unsigned char** out, size_t* out_size, const unsigned
   return 0;
 }
 
-// Writes `size` bytes to `path` as a whole file: under a temporary name that
-// is renamed over `path` only once every byte is on disk. Returns false with
-// `reason` set, leaving `path` as it was and no temporary file behind.
-bool write_whole_file(const std::string& path, const unsigned char* bytes, size_t size,
+// Writes `size` bytes into `file` (open) and gives it its name once every
+// byte is on disk. Returns false with `reason` set.
+bool write_whole_file(AtomicFile& file, const unsigned char* bytes, size_t size,
                       std::string* reason) {
-  AtomicFile file;
-  if (!file.open(path, reason)) return false;
   if (!write_all(file.fd(), bytes, size)) {
     *reason = std::strerror(errno);
-    return false;  // the file discards itself
+    return false;
   }
   return file.commit(reason);
 }
 
 }  // namespace
 
-bool write_rgba_png(const std::string& path, const uint8_t* rgba, unsigned width, unsigned height,
-                    std::string* error) {
+bool write_rgba_png(AtomicFile& file, const std::string& path, const uint8_t* rgba,
+                    unsigned width, unsigned height, std::string* error) {
   LodePNGState state;
   lodepng_state_init(&state);
   // keep every file RGBA 8-bit, so that a reader of the frames sees one layout
@@ -61,11 +58,23 @@ bool write_rgba_png(const std::string& path, const uint8_t* rgba, unsigned width
   unsigned code = lodepng_encode(&png, &size, rgba, width, height, &state);
   lodepng_state_cleanup(&state);
   std::string reason;
-  bool written = code == 0 && write_whole_file(path, png, size, &reason);
+  bool written = code == 0 && write_whole_file(file, png, size, &reason);
   std::free(png);
   if (!written) {
+    file.discard();  // the path keeps what it had
     *error = path + ": " + (code != 0 ? lodepng_error_text(code) : reason);
     return false;
   }
   return true;
+}
+
+bool write_rgba_png(const std::string& path, const uint8_t* rgba, unsigned width, unsigned height,
+                    std::string* error) {
+  AtomicFile file;
+  std::string reason;
+  if (!file.open(path, &reason)) {
+    *error = path + ": " + reason;
+    return false;
+  }
+  return write_rgba_png(file, path, rgba, width, height, error);
 }

@@ -61,6 +61,7 @@ void copy_text(char* into, size_t size, const std::string& text) {
 [[noreturn]] void run_worker(const ParallelRequest& request, const Worker& worker, int pipe_fd,
                              pid_t parent) {
   leave_interrupt_cleanup_to_parent();
+  report_blocked_calls_as(nullptr);  // the parent reports a call the sandbox stops
   // a worker never outlives its run
   prctl(PR_SET_PDEATHSIG, SIGKILL);
   if (getppid() != parent) _exit(EXIT_FAILURE);
@@ -78,8 +79,12 @@ void copy_text(char* into, size_t size, const std::string& text) {
   hooks.console = [](int, const uint8_t*, size_t) {};
 
   EncodingRequest::PartRange range{split.first, split.end, split.closing};
+  ConfinementPolicy policy;  // the parent reports for it
+  policy.role = FilterRole::WORKER;
+  policy.fault_role = "worker";
   // the parent has checked the output against the frames
   EncodingRequest call{"", request.output.c_str(), request.fps, request.flags};
+  call.confine = &policy;
   call.frames = request.frames;
   call.spooled = request.spooled;
   call.part = &range;
@@ -147,6 +152,10 @@ void stop_workers_after(std::vector<Worker>& workers, size_t index) {
 }
 
 std::string stopped_text(int status) {
+  // a worker the system-call filter stops ends quietly with this status
+  if ((WIFEXITED(status) && WEXITSTATUS(status) == blocked_call_status()) ||
+      (WIFSIGNALED(status) && WTERMSIG(status) == SIGSYS))
+    return "stopped by the sandbox at a system call it may not make (a fault in velt itself)";
   if (WIFSIGNALED(status)) {
     int signal = WTERMSIG(status);
     return "killed by signal " + std::to_string(signal) + " (" + strsignal(signal) + ")";
@@ -161,32 +170,62 @@ void close_parts(std::vector<Worker>& workers) {
 
 }  // namespace
 
+bool open_part_files(const std::string& output, int count, std::vector<int>* fds,
+                     std::string* error) {
+  for (int k = 0; k < count; ++k) {
+    int fd = open_unnamed_file_beside(output, error);
+    if (fd < 0) {
+      for (int opened : *fds) close(opened);
+      fds->clear();
+      *error = "cannot make a part file: " + *error;
+      return false;
+    }
+    fds->push_back(fd);
+  }
+  return true;
+}
+
 EncodingOutcome encode_in_workers(const ParallelRequest& request, std::string* failure) {
   EncodingOutcome outcome;
   const std::vector<std::string>& frames = *request.frames;
-  // refused as a single run refuses it
-  outcome.output_error = request.x_pattern.empty()
-                             ? listed_output_conflict(frames, request.output)
-                             : output_conflict(request.x_pattern, request.output);
-  AtomicFile out;
-  if (outcome.output_error.empty())
-    out.open(request.output, &outcome.output_error, AtomicFile::NonRegular::COPY_ON_COMMIT);
+  std::vector<int> given_parts = request.part_fds ? *request.part_fds : std::vector<int>{};
+  AtomicFile own_out;
+  AtomicFile& out = request.output_grant ? request.output_grant->file : own_out;
+  if (request.output_grant) {
+    const OutputGrant& grant = *request.output_grant;
+    outcome.output_error = !grant.refusal.empty() ? grant.refusal : grant.error;
+    if (outcome.output_error.empty() && out.fd() < 0) outcome.output_error = "it was not made";
+  } else {
+    // refused as a single run refuses it
+    outcome.output_error = request.x_pattern.empty()
+                               ? listed_output_conflict(frames, request.output)
+                               : output_conflict(request.x_pattern, request.output);
+    if (outcome.output_error.empty())
+      out.open(request.output, &outcome.output_error, AtomicFile::NonRegular::COPY_ON_COMMIT);
+  }
+  const int32_t frame_count =
+      request.frame_count >= 0 ? request.frame_count : int32_t(frames.size());
+  const int32_t count = std::max(1, std::min<int32_t>(request.jobs, frame_count));
+  // the part files made beforehand that no worker needs
+  while (!given_parts.empty() &&
+         (given_parts.size() > size_t(count) || !outcome.output_error.empty())) {
+    close(given_parts.back());
+    given_parts.pop_back();
+  }
   if (!outcome.output_error.empty()) {
     outcome.result = VELT_ERR_OPEN_OUTPUT;
     outcome.report.failing_frame = -1;
     return outcome;
   }
 
-  const int32_t frame_count =
-      request.frame_count >= 0 ? request.frame_count : int32_t(frames.size());
-  const int32_t count = std::max(1, std::min<int32_t>(request.jobs, frame_count));
   std::vector<Worker> workers(static_cast<size_t>(count));
+  for (size_t k = 0; k < given_parts.size(); ++k) workers[k].part_fd = given_parts[k];
   const pid_t parent = getpid();
   for (int32_t k = 0; k < count; ++k) {
     Worker& w = workers[size_t(k)];
     w.split = split_frames(frame_count, k, count, request.tolerance);
     std::string error;
-    w.part_fd = open_unnamed_file_beside(request.output, &error);
+    if (w.part_fd < 0) w.part_fd = open_unnamed_file_beside(request.output, &error);
     int ends[2] = {-1, -1};
     if (w.part_fd < 0 || pipe2(ends, O_CLOEXEC) != 0) {
       *failure = "cannot make a part file: " + (w.part_fd < 0 ? error : std::strerror(errno));

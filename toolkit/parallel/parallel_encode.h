@@ -33,7 +33,17 @@ struct ParallelRequest {
   int32_t frame_count = -1;
   // Frames spooled from a stream, in place of `frames` (then empty).
   const SpooledFrames* spooled = nullptr;
+  // When set, the output as prepare_output and confine_for_run made it
+  // (the parent confined itself with it), and unnamed part files, one a
+  // worker at least, which the run then owns; else the run makes both.
+  OutputGrant* output_grant = nullptr;
+  std::vector<int>* part_fds = nullptr;
 };
+
+// Opens `count` unnamed files beside `output` for the parts of a run. False
+// with `error` set (and nothing left open) when one cannot be made.
+bool open_part_files(const std::string& output, int count, std::vector<int>* fds,
+                     std::string* error);
 
 // Runs the workers and joins their parts. The outcome reads as a single
 // run's would: the first failure in frame order decides the result, the
@@ -41,6 +51,8 @@ struct ParallelRequest {
 // file up to it, with its closing record. A failing worker stops the workers
 // of later frames; a signal that ends the parent ends every worker (they die
 // with it), and no part file is ever left behind: parts live in unnamed files.
+// Each worker confines itself before its module runs: its frames to read,
+// its part's open file to write, nothing else.
 // A frame that two workers read as different pictures (replaced during the
 // run) fails the run with VELT_ERR_FRAME_CHANGED at that frame. A failure of
 // the parallel run itself (no worker could be started, a worker died without
