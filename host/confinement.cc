@@ -67,9 +67,9 @@ bool confine_process(const ConfinementPolicy& policy, ConfinementLevel* level,
   }
   confined_for_own_runs = policy.role != FilterRole::PARENT_OF_WORKERS;
   if (strict && !every_layer(*level)) {
-    *error = std::string(policy.program ? policy.program : "velt") +
-             ": refusing to run without every sandbox layer (" + kRequireSandboxVariable +
-             "=1): missing " + missing_layers(*level) + (refusal.empty() ? "" : ": " + refusal);
+    *error = std::string("refusing to run without every sandbox layer (") +
+             kRequireSandboxVariable + "=1): missing " + missing_layers(*level) +
+             (refusal.empty() ? "" : " (" + refusal + ")");
     return false;
   }
   act_out_host_fault(policy.fault_role, policy.program);

@@ -11,8 +11,9 @@
 #include "system_call_filter.h"
 
 struct ConfinementPolicy {
-  // Names the process in what it reports ("velt-encode", "velt encode");
-  // null for a worker, whose parent reports for it.
+  // Begins the line the process prints when the filter stops a call
+  // ("velt-encode", "velt: encode"); null for a worker, whose parent reports
+  // for it.
   const char* program = nullptr;
   // What the process is (its allowed calls), and its name for the test-only
   // host faults (VELT_TEST_HOST_FAULT).
@@ -43,8 +44,9 @@ bool sandbox_required();
 
 // Confines the calling process by `policy`. A layer the kernel lacks is
 // skipped; with sandbox_required(), a missing layer (or one the kernel
-// refused) fails instead. Returns false with `error` set to the line to print
-// then. On success the process is confined for good, and confined() says so.
+// refused) fails instead. Returns false with `error` set to why, for the
+// caller to print after its name. On success the process is confined for
+// good.
 bool confine_process(const ConfinementPolicy& policy, ConfinementLevel* level,
                      std::string* error);
 

@@ -71,7 +71,7 @@ int run_encoder(const char* program, const char* pattern, const char* output, in
   EncodingOutcome outcome = run_encoding_call(request, console, {});
   if (!outcome.sandbox_refusal.empty()) {
     std::fflush(stdout);
-    std::fprintf(stderr, "%s\n", outcome.sandbox_refusal.c_str());
+    std::fprintf(stderr, "%s: %s\n", program, outcome.sandbox_refusal.c_str());
     return EXIT_NO_SANDBOX;
   }
   if (outcome.trap != WASM_RT_TRAP_NONE) abort_on_trap(outcome.trap);

@@ -68,7 +68,7 @@ void act_out_host_fault(const char* role, const char* program) {
     path = action.substr(at + 1);
     action.resize(at);
   }
-  const char* who = program ? program : "velt worker";
+  const char* who = program ? program : "velt: worker";
   int reason = act(action, path);
   if (reason == 0) {
     std::fprintf(stderr, "%s: test host fault %s was not stopped\n", who, action.c_str());

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <functional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "confinement.h"
@@ -45,14 +46,20 @@ bool every_layer_here() { return landlock_abi() >= 6 && seccomp_filters_availabl
 
 }  // namespace
 
-TEST(Confinement, AHostFaultIsRefusedOrStoppedInEveryConfinedProgram) {
-  if (!every_layer_here()) {
-    if (sandbox_required()) FAIL() << "the kernel lacks a layer: " << sandbox_layers_text();
-    GTEST_SKIP() << "the kernel lacks a layer: " << sandbox_layers_text();
+// Skips a test (or fails it, where every layer is required) on a kernel
+// without every layer.
+#define NEEDS_EVERY_LAYER()                                                                   \
+  if (!every_layer_here()) {                                                                  \
+    if (sandbox_required()) FAIL() << "the kernel lacks a layer: " << sandbox_layers_text(); \
+    GTEST_SKIP() << "the kernel lacks a layer: " << sandbox_layers_text();                   \
   }
+
+TEST(Confinement, AHostFaultIsRefusedOrStoppedInEveryConfinedProgram) {
+  NEEDS_EVERY_LAYER();
   TempDir in, out, elsewhere;
   std::vector<e2e::Image> frames;
-  for (unsigned n = 0; n < 4; ++n) frames.push_back(e2e::Image(8, 8, {uint8_t(60 * n), 90, 30, 255}));
+  for (unsigned n = 0; n < 4; ++n)
+    frames.push_back(e2e::Image(8, 8, {uint8_t(60 * n), 90, 30, 255}));
   const std::string pattern = e2e::write_sequence(in, "f", frames);
   const std::string velt = in.file("in.velt");
   ASSERT_EQ(toolkit_test::run_velt({"encode", pattern, velt}).exit_status, 0);
@@ -124,6 +131,71 @@ TEST(Confinement, AHostFaultIsRefusedOrStoppedInEveryConfinedProgram) {
                 std::vector<std::string>{p.output.substr(out.path().size() + 1)});
       EXPECT_EQ(e2e::read_file(secret), kOld);
       std::remove(p.output.c_str());
+    }
+  }
+}
+
+// On a kernel without Landlock (the open hook makes its calls fail), a run
+// goes on with the layers there are; with VELT_REQUIRE_SANDBOX=1 each program
+// refuses in one line, the output as it was.
+TEST(Confinement, WithoutALayerARunGoesOnUnlessEveryLayerIsRequired) {
+  NEEDS_EVERY_LAYER();  // all of them but the one the hook takes away
+  TempDir in, out;
+  const std::string pattern = e2e::write_sequence(
+      in, "f", {e2e::Image(8, 8, {200, 90, 30, 255}), e2e::Image(8, 8, {0, 90, 30, 255})});
+  const std::string velt = in.file("in.velt");
+  ASSERT_EQ(toolkit_test::run_velt({"encode", pattern, velt}).exit_status, 0);
+  const char* required_before = std::getenv("VELT_REQUIRE_SANDBOX");
+  const std::string kept = required_before ? required_before : "";
+  const char* asan_before = std::getenv("ASAN_OPTIONS");
+  const std::string asan = asan_before ? asan_before : "";
+  setenv("LD_PRELOAD", VELT_OPEN_HOOK_PATH, 1);
+  // a sanitizer build wants its runtime first; the hook comes before it
+  setenv("ASAN_OPTIONS", (asan + ":verify_asan_link_order=0").c_str(), 1);
+  setenv("VELT_TEST_NO_LANDLOCK", "1", 1);
+  const std::string o = out.file("o.velt");
+  struct Case {
+    const char* what;
+    std::string binary;
+    std::vector<std::string> args;
+    std::string output;
+    int refused_status;
+    std::string refused_line;
+  } cases[] = {
+      {"velt-encode", VELT_ENCODE_PATH, {pattern, o, "20"}, o, 12, "velt-encode: "},
+      {"velt encode", VELT_PATH, {"encode", pattern, o, "--jobs", "2"}, o, 1, "velt: encode: "},
+      {"velt compare", VELT_PATH, {"compare", velt, pattern, "--heatmap", o}, o, 1,
+       "velt: compare: "},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    e2e::write_file(c.output, kOld);
+    unsetenv("VELT_REQUIRE_SANDBOX");
+    e2e::RunResult run = e2e::run_program(c.binary, c.args);
+    EXPECT_EQ(run.exit_status, 0) << run.err;
+    EXPECT_NE(e2e::read_file(c.output), kOld);
+
+    e2e::write_file(c.output, kOld);
+    setenv("VELT_REQUIRE_SANDBOX", "1", 1);
+    run = e2e::run_program(c.binary, c.args);
+    EXPECT_EQ(run.exit_status, c.refused_status);
+    EXPECT_EQ(run.err, c.refused_line +
+                           "refusing to run without every sandbox layer (VELT_REQUIRE_SANDBOX=1): "
+                           "missing landlock\n");
+    EXPECT_EQ(e2e::read_file(c.output), kOld);
+    EXPECT_EQ(toolkit_test::list_directory(out.path()), std::vector<std::string>{"o.velt"});
+  }
+  e2e::RunResult version = e2e::run_program(VELT_PATH, {"--version"});
+  EXPECT_NE(version.out.find("; no_new_privs; no landlock; seccomp\n"), std::string::npos)
+      << version.out;
+  unsetenv("LD_PRELOAD");
+  unsetenv("VELT_TEST_NO_LANDLOCK");
+  for (auto [name, before, value] : {std::tuple{"VELT_REQUIRE_SANDBOX", required_before, kept},
+                                     std::tuple{"ASAN_OPTIONS", asan_before, asan}}) {
+    if (before) {
+      setenv(name, value.c_str(), 1);
+    } else {
+      unsetenv(name);
     }
   }
 }

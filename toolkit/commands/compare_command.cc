@@ -207,12 +207,12 @@ int run_compare_command(const std::vector<std::string>& args) {
   // confined before the modules that read the sources are made: the sources
   // to read, the heatmap (open already) to name, nothing else
   ConfinementPolicy policy;
-  policy.program = "velt compare";
+  policy.program = "velt: compare";
   policy.fault_role = "compare";
   if (!from_stdin) policy.readable = sources.frames;
   policy.naming_directory = heatmap_file.naming_directory();
   ConfinementLevel level;
-  if (!confine_process(policy, &level, &error)) return report_failure(error);
+  if (!confine_process(policy, &level, &error)) return report_failure("compare: " + error);
 
   SourceFrames source_frames(sources, from_stdin ? &spooled : nullptr, settings, file.layout());
   const int64_t source_count = source_frames.count(&error);

@@ -297,7 +297,7 @@ int run_encode_command(const std::vector<std::string>& args) {
   const bool animation = settings.kind == VELT_INPUT_ANIMATION;
   const bool may_share = part_count == 0 && jobs > 1 && (frame_count > 1 || animation);
   ConfinementPolicy policy;
-  policy.program = "velt encode";
+  policy.program = "velt: encode";
   policy.fault_role = "encode";
   policy.role = may_share ? FilterRole::PARENT_OF_WORKERS : FilterRole::RUN;
   request.confine = &policy;
@@ -308,7 +308,7 @@ int run_encode_command(const std::vector<std::string>& args) {
   if (may_share && !open_part_files(output, part_files, &part_fds, &error))
     return report_failure("encode: " + error);
   std::string refusal;
-  if (!confine_for_run(request, &prepared, &refusal)) return report_failure(refusal);
+  if (!confine_for_run(request, &prepared, &refusal)) return report_failure("encode: " + refusal);
   bool animated = false;
   if (settings.kind == VELT_INPUT_ANIMATION) {
     // an animation's frames and rate, from its headers; a file that fails here
