@@ -11,6 +11,7 @@ packages=(build-essential cmake clang lld wabt libgtest-dev libbenchmark-dev val
           dpkg-dev file  # the Debian package: CPack finds its dependencies with dpkg-shlibdeps
           groff-base  # checks that the manual pages format without a warning
           ffmpeg  # cuts the tests' real sequences (tools/real_frames.sh)
+          parallel openssh-server openssh-client  # the parts over ssh (tests/cluster)
           libclang-rt-14-dev)  # the last one brings libFuzzer, for the fuzzers
 missing=()
 for p in "${packages[@]}"; do
@@ -20,8 +21,18 @@ done
 command -v npm >/dev/null || missing+=(npm)
 if [ ${#missing[@]} -gt 0 ]; then
   echo "setup: installing ${missing[*]}"
-  apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
+  # openssh-server would start a system sshd on port 22 that stays running:
+  # the tests start one of their own, so no service starts during the install
+  # (a policy-rc.d that refuses, where the machine has none of its own)
+  policy=/usr/sbin/policy-rc.d own_policy=
+  if [ ! -e "$policy" ]; then
+    printf '#!/bin/sh\nexit 101\n' >"$policy" && chmod 755 "$policy" && own_policy=1
+  fi
+  status=0
+  apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null ||
+    status=$?
+  [ -z "$own_policy" ] || rm -f "$policy"
+  [ $status = 0 ] || { echo "setup: installing ${missing[*]} failed" >&2; exit $status; }
 fi
 
 # lodepng 20230410, as carried by the npm package lodepng@2.3.0.
