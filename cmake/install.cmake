@@ -1,6 +1,7 @@
 # What `cmake --install` puts where, under the usual directories of a
 # command-line tool: the three programs, the web player's files, the manual
-# pages gzip-compressed, and the bash completion of velt. Tests, benchmarks,
+# pages gzip-compressed, the bash completion of velt, and the Slurm job
+# scripts that encode an animation in parts on a cluster. Tests, benchmarks,
 # fuzzers and tools stay in the build tree.
 #
 # The programs need nothing from the build tree at run time: both modules are
@@ -17,6 +18,12 @@ file(GLOB VELT_WEB_FILES CONFIGURE_DEPENDS
   ${CMAKE_SOURCE_DIR}/web/*.js ${CMAKE_SOURCE_DIR}/web/*.css
   ${CMAKE_SOURCE_DIR}/web/*.html ${CMAKE_SOURCE_DIR}/web/*.png)
 install(FILES ${VELT_WEB_FILES} DESTINATION ${CMAKE_INSTALL_DATADIR}/velt/web)
+
+# the Slurm job scripts, run from where they are installed (README.md, "On a
+# cluster"); globbed like the player, executable like the programs
+file(GLOB VELT_SLURM_FILES CONFIGURE_DEPENDS
+  ${CMAKE_SOURCE_DIR}/cluster/slurm/*.sh ${CMAKE_SOURCE_DIR}/cluster/slurm/*.sbatch)
+install(PROGRAMS ${VELT_SLURM_FILES} DESTINATION ${CMAKE_INSTALL_DATADIR}/velt/slurm)
 
 # manual pages compressed as Debian keeps them: gzip -9 without a name or a
 # time stamp, so that the same page always gives the same bytes

@@ -17,7 +17,8 @@ into the programs, so a malformed PNG cannot reach the rest of the process.
 
 The velt command encodes (on several cores, or in parts on several
 machines), checks, decodes and measures animation files; a static web
-player for them is installed in /usr/share/velt/web.")
+player for them is installed in /usr/share/velt/web, and Slurm job scripts
+that encode in parts on a cluster in /usr/share/velt/slurm.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 
