@@ -28,7 +28,8 @@ export VELT_REAL_FRAMES_DIR=$PWD/build/real-frames
 bash tools/real_frames.sh "$VELT_REAL_FRAMES_DIR"
 bash tools/real_animations.sh "$VELT_REAL_FRAMES_DIR/animations"
 export VELT_REAL_FRAMES_REQUIRED=1
-# the parts over ssh need an sshd of the test's own: it must start here
+# the tests of the parts on other machines start their own servers (an sshd,
+# a one-node Slurm cluster): here they fail rather than skip when they cannot
 export VELT_CLUSTER_REQUIRED=1
 ctest --test-dir build --output-on-failure -j"$(nproc)"
 bash tools/package_check.sh  # the Debian package installs and runs on its own

@@ -12,6 +12,7 @@ packages=(build-essential cmake clang lld wabt libgtest-dev libbenchmark-dev val
           groff-base  # checks that the manual pages format without a warning
           ffmpeg  # cuts the tests' real sequences (tools/real_frames.sh)
           parallel openssh-server openssh-client  # the parts over ssh (tests/cluster)
+          slurmctld slurmd slurm-client munge  # a one-node Slurm cluster (tests/cluster)
           libclang-rt-14-dev)  # the last one brings libFuzzer, for the fuzzers
 missing=()
 for p in "${packages[@]}"; do
@@ -21,8 +22,9 @@ done
 command -v npm >/dev/null || missing+=(npm)
 if [ ${#missing[@]} -gt 0 ]; then
   echo "setup: installing ${missing[*]}"
-  # openssh-server would start a system sshd on port 22 that stays running:
-  # the tests start one of their own, so no service starts during the install
+  # openssh-server, munge, slurmctld and slurmd would start system services
+  # that stay running (an sshd on port 22, a munged): the tests start their
+  # own, so no service starts during the install
   # (a policy-rc.d that refuses, where the machine has none of its own)
   policy=/usr/sbin/policy-rc.d own_policy=
   if [ ! -e "$policy" ]; then
