@@ -50,6 +50,7 @@ stop_cluster() {
   rm -rf "$work"
 }
 trap stop_cluster EXIT
+trap 'exit 1' INT TERM HUP  # through the EXIT trap, when ctest stops the test
 
 wait_for_empty_queue() {
   local deadline=$((SECONDS + $1))
