@@ -10,7 +10,6 @@
 #include <cstdlib>
 #include <functional>
 #include <string>
-#include <tuple>
 #include <vector>
 
 #include "confinement.h"
@@ -36,10 +35,8 @@ constexpr bool kSanitized = false;
 e2e::RunResult run_with_fault(const std::string& program, std::vector<std::string> args,
                               const std::string& fault) {
   args.insert(args.begin(), {"-c", "\"$@\"; exit $?", "sh", program});
-  setenv("VELT_TEST_HOST_FAULT", fault.c_str(), 1);
-  e2e::RunResult run = e2e::run_program("/bin/sh", args);
-  unsetenv("VELT_TEST_HOST_FAULT");
-  return run;
+  return toolkit_test::run_program_with_environment("/bin/sh", args,
+                                                    {{"VELT_TEST_HOST_FAULT", fault}});
 }
 
 bool every_layer_here() { return landlock_abi() >= 6 && seccomp_filters_available(); }
@@ -145,14 +142,14 @@ TEST(Confinement, WithoutALayerARunGoesOnUnlessEveryLayerIsRequired) {
       in, "f", {e2e::Image(8, 8, {200, 90, 30, 255}), e2e::Image(8, 8, {0, 90, 30, 255})});
   const std::string velt = in.file("in.velt");
   ASSERT_EQ(toolkit_test::run_velt({"encode", pattern, velt}).exit_status, 0);
-  const char* required_before = std::getenv("VELT_REQUIRE_SANDBOX");
-  const std::string kept = required_before ? required_before : "";
-  const char* asan_before = std::getenv("ASAN_OPTIONS");
-  const std::string asan = asan_before ? asan_before : "";
-  setenv("LD_PRELOAD", VELT_OPEN_HOOK_PATH, 1);
-  // a sanitizer build wants its runtime first; the hook comes before it
-  setenv("ASAN_OPTIONS", (asan + ":verify_asan_link_order=0").c_str(), 1);
-  setenv("VELT_TEST_NO_LANDLOCK", "1", 1);
+  toolkit_test::Environment without_landlock = toolkit_test::open_hook_loaded();
+  without_landlock.push_back({"VELT_TEST_NO_LANDLOCK", "1"});
+  auto run_without_landlock = [&](const std::string& program, const std::vector<std::string>& args,
+                                  const char* required) {
+    toolkit_test::Environment variables = without_landlock;
+    variables.push_back({"VELT_REQUIRE_SANDBOX", required});
+    return toolkit_test::run_program_with_environment(program, args, variables);
+  };
   const std::string o = out.file("o.velt");
   struct Case {
     const char* what;
@@ -170,14 +167,12 @@ TEST(Confinement, WithoutALayerARunGoesOnUnlessEveryLayerIsRequired) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     e2e::write_file(c.output, kOld);
-    unsetenv("VELT_REQUIRE_SANDBOX");
-    e2e::RunResult run = e2e::run_program(c.binary, c.args);
+    e2e::RunResult run = run_without_landlock(c.binary, c.args, "0");
     EXPECT_EQ(run.exit_status, 0) << run.err;
     EXPECT_NE(e2e::read_file(c.output), kOld);
 
     e2e::write_file(c.output, kOld);
-    setenv("VELT_REQUIRE_SANDBOX", "1", 1);
-    run = e2e::run_program(c.binary, c.args);
+    run = run_without_landlock(c.binary, c.args, "1");
     EXPECT_EQ(run.exit_status, c.refused_status);
     EXPECT_EQ(run.err, c.refused_line +
                            "refusing to run without every sandbox layer (VELT_REQUIRE_SANDBOX=1): "
@@ -185,17 +180,7 @@ TEST(Confinement, WithoutALayerARunGoesOnUnlessEveryLayerIsRequired) {
     EXPECT_EQ(e2e::read_file(c.output), kOld);
     EXPECT_EQ(toolkit_test::list_directory(out.path()), std::vector<std::string>{"o.velt"});
   }
-  e2e::RunResult version = e2e::run_program(VELT_PATH, {"--version"});
+  e2e::RunResult version = run_without_landlock(VELT_PATH, {"--version"}, "0");
   EXPECT_NE(version.out.find("; no_new_privs; no landlock; seccomp\n"), std::string::npos)
       << version.out;
-  unsetenv("LD_PRELOAD");
-  unsetenv("VELT_TEST_NO_LANDLOCK");
-  for (auto [name, before, value] : {std::tuple{"VELT_REQUIRE_SANDBOX", required_before, kept},
-                                     std::tuple{"ASAN_OPTIONS", asan_before, asan}}) {
-    if (before) {
-      setenv(name, value.c_str(), 1);
-    } else {
-      unsetenv(name);
-    }
-  }
 }

@@ -16,9 +16,9 @@ e2e::RunResult run_velt(const std::vector<std::string>& args) {
   return e2e::run_program(VELT_PATH, args);
 }
 
-e2e::RunResult run_velt_with_environment(
-    const std::vector<std::string>& args,
-    const std::vector<std::pair<std::string, std::string>>& variables) {
+e2e::RunResult run_program_with_environment(const std::string& program,
+                                           const std::vector<std::string>& args,
+                                           const Environment& variables) {
   // only the child runs while the variables are set here
   std::vector<std::pair<std::string, std::optional<std::string>>> saved;
   for (const auto& [name, value] : variables) {
@@ -26,7 +26,7 @@ e2e::RunResult run_velt_with_environment(
     saved.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
     setenv(name.c_str(), value.c_str(), 1);
   }
-  e2e::RunResult result = run_velt(args);
+  e2e::RunResult result = e2e::run_program(program, args);
   for (const auto& [name, old] : saved) {
     if (old) {
       setenv(name.c_str(), old->c_str(), 1);
@@ -37,20 +37,29 @@ e2e::RunResult run_velt_with_environment(
   return result;
 }
 
+e2e::RunResult run_velt_with_environment(const std::vector<std::string>& args,
+                                         const Environment& variables) {
+  return run_program_with_environment(VELT_PATH, args, variables);
+}
+
+Environment open_hook_loaded() {
+  const char* asan = std::getenv("ASAN_OPTIONS");
+  // a sanitizer build wants its runtime first; the hook comes before it
+  return {{"LD_PRELOAD", VELT_OPEN_HOOK_PATH},
+          {"ASAN_OPTIONS", std::string(asan ? asan : "") + ":verify_asan_link_order=0"}};
+}
+
 e2e::RunResult run_velt_with_tmpdir(const std::vector<std::string>& args,
                                     const std::string& tmpdir) {
   return run_velt_with_environment(args, {{"TMPDIR", tmpdir}});
 }
 
 e2e::RunResult run_velt_with_open_hook(const std::vector<std::string>& args, const OpenHook& hook) {
-  const char* asan = std::getenv("ASAN_OPTIONS");
-  // a sanitizer build wants its runtime first; the hook comes before it
-  std::string asan_options = std::string(asan ? asan : "") + ":verify_asan_link_order=0";
-  return run_velt_with_environment(args, {{"LD_PRELOAD", VELT_OPEN_HOOK_PATH},
-                                          {"ASAN_OPTIONS", asan_options},
-                                          {"VELT_TEST_ON_OPEN", hook.path},
-                                          {"VELT_TEST_OPEN_ACTION", hook.action},
-                                          {"VELT_TEST_OPEN_NTH", std::to_string(hook.nth)}});
+  Environment variables = open_hook_loaded();
+  variables.insert(variables.end(), {{"VELT_TEST_ON_OPEN", hook.path},
+                                     {"VELT_TEST_OPEN_ACTION", hook.action},
+                                     {"VELT_TEST_OPEN_NTH", std::to_string(hook.nth)}});
+  return run_velt_with_environment(args, variables);
 }
 
 e2e::RunResult run_velt_with_limit(const std::vector<std::string>& args, int resource,

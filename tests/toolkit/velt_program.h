@@ -15,10 +15,15 @@ namespace toolkit_test {
 
 // velt with `args`, standard output and error captured apart.
 e2e::RunResult run_velt(const std::vector<std::string>& args);
+// Variables to set in a child's environment, name and value.
+using Environment = std::vector<std::pair<std::string, std::string>>;
 // The same with variables set in the child's environment alone.
-e2e::RunResult run_velt_with_environment(
-    const std::vector<std::string>& args,
-    const std::vector<std::pair<std::string, std::string>>& variables);
+e2e::RunResult run_velt_with_environment(const std::vector<std::string>& args,
+                                         const Environment& variables);
+// Any program so.
+e2e::RunResult run_program_with_environment(const std::string& program,
+                                            const std::vector<std::string>& args,
+                                            const Environment& variables);
 // The same with TMPDIR set to `tmpdir` for the child alone.
 e2e::RunResult run_velt_with_tmpdir(const std::vector<std::string>& args,
                                     const std::string& tmpdir);
@@ -30,6 +35,9 @@ struct OpenHook {
   std::string action;  // "signal:N", "signal-parent:N", "unlink:P", "rename:FROM:TO"
   int nth = 1;
 };
+// The variables that load the hook into a child (LD_PRELOAD, and what a
+// sanitizer build needs for it), with none of its actions set.
+Environment open_hook_loaded();
 // velt with the hook loaded into it and its workers.
 e2e::RunResult run_velt_with_open_hook(const std::vector<std::string>& args, const OpenHook& hook);
 // The same with the soft limit of `resource` (RLIMIT_NOFILE, ...) set to
