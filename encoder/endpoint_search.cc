@@ -21,10 +21,9 @@
 //   order, so both orders have the same error, bit for bit.
 // - One rounded distance per listed colour. float(sqrt(double(x))) is
 //   non-decreasing in x, so the smallest of the rounded distances is the
-//   rounded distance of the smallest integer squared distance (natively
-//   looked up in a table of float(sqrt(double(x))) for every squared
-//   distance x there can be; inside the module the single-precision root
-//   of x, which is the same float). The distances from the candidate colours
+//   rounded distance of the smallest integer squared distance (looked up in
+//   a table of float(sqrt(double(x))) for every squared distance x there
+//   can be). The distances from the candidate colours
 //   themselves to each listed colour are integers computed once per block;
 //   the pair's entries are shared by all its third colours.
 // - Palettes that repeat a colour. third(a, a) is a, so the pair (a, a) has
@@ -117,18 +116,10 @@ float note_score(float error, int a, int b, int g, float best) {
   return error;
 }
 
-// The rounded distance float(sqrt(double(x))) of a squared distance x.
-// Natively it comes from a table of every squared distance there can be,
-// filled on first use. Inside the module, where every floating-point result
-// is checked for NaN, it is the single-precision root of x, one instruction
-// and one check: x is exact in float, and a square root rounded to double
-// and then to float equals the root rounded to float directly (double has
-// more than twice float's precision plus two bits), so both give the same
-// float; a test checks every squared distance there can be.
-#ifdef __wasm__
-void prepare_roots() {}
-inline float rounded_distance(int x) { return sqrtf((float)x); }
-#else
+// The rounded distance float(sqrt(double(x))) of a squared distance x, from
+// a table of every squared distance there can be, filled on first use. In the
+// module too: a load there is cheaper than a conversion and a square root,
+// whose latency the scoring loops would wait for at every term.
 enum { MAX_SQUARED_DISTANCE = 3 * 255 * 255 };
 float rounded_root[MAX_SQUARED_DISTANCE + 1];
 bool roots_ready;
@@ -140,7 +131,6 @@ void prepare_roots() {
 }
 
 inline float rounded_distance(int x) { return rounded_root[x]; }
-#endif
 
 inline int min2(int a, int b) { return a < b ? a : b; }
 

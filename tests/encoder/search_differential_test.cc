@@ -8,7 +8,6 @@
 // processes can share one run.
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -424,19 +423,6 @@ const int kBlocksPerCase = 4100;
 const int kTripleBlocksPerShape = 160;
 const int kClearBlocksPerShape = 140;
 #endif
-
-// Inside the module the searches take each distance as the single-precision
-// root of the squared distance; it must be the double root rounded to float,
-// as the block error is defined, for every squared distance there can be.
-TEST(SearchDifferential, SinglePrecisionRootEqualsRoundedDoubleRoot) {
-  int differing = 0;
-  for (int x = 0; x <= 3 * 255 * 255; x++) {
-    if (std::sqrt(static_cast<float>(x)) != static_cast<float>(std::sqrt(static_cast<double>(x)))) {
-      differing++;
-    }
-  }
-  EXPECT_EQ(differing, 0);
-}
 
 TEST(SearchDifferential, MatchesReferenceOnGeneratedBlocks) {
   const Soak soak = soak_settings();
