@@ -203,9 +203,9 @@ while IFS='|' read -r name mode broken made joined; do
 done <<'CASES'
 opaque|opaque|-|0 1 2 3 4 5 6 7|*
 alpha12|alpha12|-|0 1 2 3 4 5 6 7|7 6 5 4 3 2 1 0
-# frame 4 lies in part 3 (frames 3 and 4); part 4 is measured against it
-cut-frame|opaque|4|0 1 2 3 5 6 7|*
-cut-frame-needs-no-later-part|alpha12|4|0 1 2 3 5 6 7|3 1 0 2
+# frame 5 lies in part 3 (frames 4 and 5); part 4 is measured against it
+cut-frame|opaque|5|0 1 2 3 5 6 7|*
+cut-frame-needs-no-later-part|alpha12|5|0 1 2 3 5 6 7|3 1 0 2
 CASES
 
 # sshd still there, with no session left running (sshd_pid is timeout's;

@@ -270,10 +270,10 @@ while IFS='|' read -r name kind source count broken mode parts_count; do
 done <<'CASES'
 camera-opaque   | parts   | camera |  10 | - | opaque   | 8
 screen-alpha12  | parts   | screen |  10 | - | alpha12  | 8
-# frame 4 ends part 3 (frames 3 and 4): part 4, which starts after it,
+# frame 5 ends part 3 (frames 4 and 5): part 4, which starts after it,
 # writes nothing, and parts 5 to 7 are not needed
-cut-part-end    | parts   | camera |  10 | 4 | opaque   | 8
-# frame 5 is inside part 1 (frames 4 to 7): parts 2 and 3 are written but not needed
+cut-part-end    | parts   | camera |  10 | 5 | opaque   | 8
+# frame 5 is inside part 1 (frames 4 to 8): parts 2 and 3 are written but not needed
 cut-mid-part    | parts   | camera |  16 | 5 | alpha12  | 4
 # frame 0 fails every part: the join reports part 0's failure
 cut-frame-0     | parts   | camera |  10 | 0 | alpha12  | 4

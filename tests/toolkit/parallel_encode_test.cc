@@ -185,17 +185,17 @@ TEST(ParallelEncode, JoinRefusesPartsThatDoNotMakeOneFile) {
   };
   const Case cases[] = {
       {{p0, p2}, "no part holds frame 4"},
-      {{p0, p1}, "no part holds frame 8 or ends the animation"},
+      {{p0, p1}, "no part holds frame 9 or ends the animation"},
       {{p1, p2}, "no part holds frame 0"},
-      {{p0, p1, p1, p2}, "holds frames 4-7, which"},
-      {{p0, shifted, p2}, "shifted holds frames 3-5, which"},
+      {{p0, p1, p1, p2}, "holds frames 4-8, which"},
+      {{p0, shifted, p2}, "shifted holds frames 3-6, which"},
       {{p0, alpha1, p2}, "belongs to another sequence"},
       {{tolerant0, two1, tolerant2},
        "one of frames 0-3 is another picture in " + two1 + " than in " + tolerant0},
       {{p0, tolerant1, p2},
        "belongs to another sequence than " + p0 + " (another size, mode, rate or tolerance)"},
       {{p0, other1, p2}, "frame 3 is another picture in " + other1 + " than in " + p0},
-      {{p0, p1, other2}, "frame 7 is another picture in " + other2 + " than in " + p1},
+      {{p0, p1, other2}, "frame 8 is another picture in " + other2 + " than in " + p1},
       {{p0, p1, zero2}, "frame 0 is another picture in " + zero2 + " than in " + p0},
       {{p0, dir.file("damaged"), p2}, "damaged: a damaged part file: its records and header do not"},
       {{p0, p1, dir.file("cut")}, "cut: a damaged part file: it holds"},
@@ -269,26 +269,48 @@ TEST(ParallelEncode, AFrameChangedAtAWorkerBoundaryFailsTheRunAtThatFrame) {
   EXPECT_EQ(list_directory(dir.path()).size(), 13u) << "the frames and the output alone";
 }
 
-// Without a tolerance evenly; with one, a part starts after a refresh frame
-// when one is within a quarter of a part of the even split.
-TEST(ParallelEncode, SplitsFramesIntoRangesThatDifferByOneAtMost) {
+// Contiguous ranges, cut at k (frames + 2) / parts (frame 0 counting as two
+// frames, the closing record and each later part's frames read before its
+// range as more); with a tolerance, a part starts after a refresh frame when
+// one is within a quarter of a part of that cut.
+TEST(ParallelEncode, SplitsFramesIntoRangesOfAboutEqualWork) {
   for (int32_t tolerance : {0, 4})
-    for (int32_t frames : {1, 2, 7, 12, 120, 65535})
+    for (int32_t frames : {1, 2, 7, 12, 24, 120, 65535})
       for (int32_t parts : {1, 2, 3, 7, 16, 100}) {
-        int32_t next = 0, even = frames / parts;
+        int32_t next = 0, middle = (frames + 2) / parts, slack = tolerance ? frames / parts / 4 : 0;
         for (int32_t k = 0; k < parts; ++k) {
           PartSplit s = split_frames(frames, k, parts, tolerance);
           EXPECT_EQ(s.first, next);
-          EXPECT_LE(s.end - s.first, even + 1 + (tolerance ? even / 2 : 0));
-          EXPECT_GE(s.end - s.first, even - (tolerance ? even / 2 : 0));
+          EXPECT_LE(s.end - s.first, middle + 1 + 2 * slack);
+          if (k > 0 && k < parts - 1 && s.end < frames) {
+            EXPECT_GE(s.end - s.first, middle - 2 * slack);
+          }
           EXPECT_EQ(s.closing, k == parts - 1);
           next = s.end;
         }
         EXPECT_EQ(next, frames);
       }
-  EXPECT_EQ(split_frames(120, 1, 2, 4).first, 65) << "after refresh frame 64";
-  EXPECT_EQ(split_frames(24, 1, 2, 4).first, 12) << "no refresh frame near";
-  EXPECT_EQ(split_frames(120, 1, 2, 0).first, 60);
+  struct Cut {
+    int32_t frames, parts, tolerance;
+    std::vector<int32_t> firsts;  // of every part, and the end
+  };
+  const Cut cuts[] = {
+      {24, 2, 0, {0, 13, 24}},
+      {120, 2, 0, {0, 61, 120}},
+      {120, 2, 4, {0, 65, 120}},  // after refresh frame 64
+      {24, 2, 4, {0, 13, 24}},    // no refresh frame near
+      {24, 3, 0, {0, 8, 17, 24}},
+      // frame 0 alone, then one or two frames a part, the closing record alone
+      {24, 16, 0, {0, 1, 3, 4, 6, 8, 9, 11, 13, 14, 16, 17, 19, 21, 22, 24, 24}},
+      {2, 2, 0, {0, 2, 2}},
+  };
+  for (const Cut& cut : cuts) {
+    std::vector<int32_t> firsts;
+    for (int32_t k = 0; k < cut.parts; ++k)
+      firsts.push_back(split_frames(cut.frames, k, cut.parts, cut.tolerance).first);
+    firsts.push_back(split_frames(cut.frames, cut.parts - 1, cut.parts, cut.tolerance).end);
+    EXPECT_EQ(firsts, cut.firsts) << cut.frames << " frames, " << cut.parts << " parts";
+  }
 }
 
 // A part's module may read frame 0, the frame before its range (with a

@@ -139,8 +139,8 @@ TEST(PartJoin, RefusesEachDamagedOrCraftedPartAndLeavesTheOutputAsItWas) {
        true, 0, " ends the animation before frame 0: it would hold no frame"},
       {"crafted: a middle part that claims the closing record", 1,
        [](Bytes& b) { put32(b, VELT_PART_OFFSET_CLOSING, 1); }, true, 0,
-       ": its records do not make a valid file: file ends before frame record 8; frame count 8 "
-       "needs 9 frame records (at byte " +
+       ": its records do not make a valid file: file ends before frame record 9; frame count 9 "
+       "needs 10 frame records (at byte " +
            std::to_string(VELT_HEADER_SIZE + records(0) + records(1)) + " of the joined file)"},
       {"crafted: a padding bit in a change map", 1,
        [](Bytes& b) { b[VELT_PART_HEADER_SIZE] |= 1; }, true, 0,

@@ -229,12 +229,16 @@ bool read_back(int fd, uint64_t size, const std::vector<PartInfo>& parts, const 
 
 PartSplit split_frames(int32_t frame_count, int32_t index, int32_t count, int32_t tolerance) {
   auto boundary = [&](int32_t k) {
-    int32_t even = int32_t(int64_t(frame_count) * k / count);
-    if (tolerance == 0 || k == 0 || k == count) return even;
+    if (k == 0) return 0;
+    if (k == count) return frame_count;
+    int32_t balanced = int32_t(std::min<int64_t>(int64_t(frame_count + 2) * k / count, frame_count));
+    if (tolerance == 0) return balanced;
     int64_t after_refresh =
-        int64_t(even - 1 + VELT_REFRESH_INTERVAL / 2) / VELT_REFRESH_INTERVAL * VELT_REFRESH_INTERVAL + 1;
+        int64_t(balanced - 1 + VELT_REFRESH_INTERVAL / 2) / VELT_REFRESH_INTERVAL * VELT_REFRESH_INTERVAL + 1;
     int64_t slack = int64_t(frame_count) / count / 4;
-    return std::abs(after_refresh - even) <= slack ? int32_t(after_refresh) : even;
+    return std::abs(after_refresh - balanced) <= slack && after_refresh <= frame_count
+               ? int32_t(after_refresh)
+               : balanced;
   };
   return {boundary(index), boundary(index + 1), index == count - 1};
 }

@@ -44,11 +44,16 @@ struct PartInfo {
 };
 
 // The frames [first, end) of part `index` of `count` of a sequence of
-// `frame_count` frames: the frames are split into contiguous ranges whose
-// sizes differ by one at most. The last part ends with the closing record.
-// With a tolerance, a part reads every frame from the last refresh frame
-// before it; so a part then starts right after a refresh frame when one lies
-// within a quarter of a part of the even split, which spares that reading.
+// `frame_count` frames: contiguous ranges of about equal work, counting
+// frame 0 (every block stored) as two frames, the closing record as one and
+// a half, and the reading of frame 0 and the frame before its range, which
+// every part but the first does, as half a frame. That puts the boundary of
+// part k at k (frame_count + 2) / count, rounded down: the middle parts hold
+// (frame_count + 2) / count frames, the first half a frame fewer and the
+// last one and a half fewer (it may hold the closing record alone). With a
+// tolerance, a part reads every frame from the last refresh frame before it;
+// so a part then starts right after a refresh frame when one lies within a
+// quarter of a part of that boundary, which spares that reading.
 struct PartSplit {
   int32_t first;
   int32_t end;
