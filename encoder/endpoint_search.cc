@@ -34,19 +34,23 @@
 //   minimum over the entries that can differ only: the same terms.
 // - Screening a candidate before scoring it. Its terms are first added in
 //   another order, the listed colours least likely to be covered first (those
-//   farthest from the block's mean; one order for all the block's candidates).
-//   For any order, a float sum of up to sixteen non-negative terms is within a
-//   factor 1 +- g of their exact sum R, g = 15 * 2^-24 / (1 - 15 * 2^-24) (the
-//   bound on recursive summation), and so is each partial sum, which never
-//   exceeds R either. The block error, the float sum in list order, is
-//   therefore at least R (1 - g), and a candidate whose partial screening sum
-//   exceeds the best complete error times (1 + g) / (1 - g) has a larger error
-//   than the best: it can be neither the smallest nor equal to it, and it is
-//   dropped. SCREEN_MARGIN exceeds that factor by enough to cover the rounding
-//   of its own product. A candidate whose error equals the smallest is never
-//   dropped, and the replay sees every one of them. Which candidate is scored
-//   first only changes how soon the bound is tight, never the result; a
-//   promising one goes first.
+//   farthest from the block's mean; one order for all the block's candidates),
+//   and a colour that several list entries hold once, its term times their
+//   number (a float product, within a factor 1 +- u of the exact one, u =
+//   2^-24). For any order, a float sum of up to sixteen non-negative terms is
+//   within a factor 1 +- g of their exact sum R, g = 15 * 2^-24 / (1 - 15 *
+//   2^-24) (the bound on recursive summation), and so is each partial sum,
+//   which never exceeds R either. The block error, the float sum in list
+//   order, is therefore at least R (1 - g), and a candidate whose partial
+//   screening sum exceeds the best complete error times (1 + g) (1 + u) /
+//   (1 - g) has a larger error than the best: it can be neither the smallest
+//   nor equal to it, and it is dropped. SCREEN_MARGIN exceeds that factor by
+//   enough to cover the rounding of its own product. A candidate whose error
+//   equals the smallest is never dropped, and the replay sees every one of
+//   them. Which candidate is scored first only changes how soon the bound is
+//   tight, never the result; a promising one goes first. Blocks of few
+//   colours (drawings, sprites, flat screen areas) are screened over those
+//   colours alone, which is most of their work.
 // - A candidate that passes the screen is scored as defined: its terms summed
 //   in float for every listed colour in list order, starting from zero, so
 //   its error is the same float the exhaustive scan computes.
@@ -58,8 +62,9 @@
 
 namespace {
 
-// Above (1 + g) / (1 - g) for g = 15 * 2^-24 / (1 - 15 * 2^-24), about
-// 1 + 1.79e-6, also after rounding the product with it to float.
+// Above (1 + g) (1 + u) / (1 - g) for g = 15 * 2^-24 / (1 - 15 * 2^-24) and
+// u = 2^-24, about 1 + 1.85e-6, also after rounding the product with it to
+// float.
 const float SCREEN_MARGIN = 1.000004f;
 
 // The best error before a block's first candidate: above any block error
@@ -67,16 +72,19 @@ const float SCREEN_MARGIN = 1.000004f;
 const float NO_ERROR_YET = 100000.0f;
 
 // The listed colours as distinct RGB565 values, with the integer squared
-// distance from every value (unpacked) to every list entry. The entries are
-// held by screening position, farthest from the block's mean first, so that
-// the screens read them in address order; the complete error reads them in
-// list order through position_of. Value channels are held as ints and each
-// entry's channels packed into one int, so the scoring loops read them
-// without widening.
+// distance from every value (unpacked) to every distinct listed colour. The
+// distinct colours are held by screening position, farthest from the
+// block's mean first, so that the screens read them in address order, each
+// with the number of list entries that hold it; the complete error reads
+// them in list order through position_of. Value channels are held as ints
+// and each colour's channels packed into one int, so the scoring loops read
+// them without widening.
 struct SearchColours {
-  int count;              // list entries
+  int list_count;         // list entries
+  int count;              // distinct colours, the positions
   int value_count;
   int rgb[16];            // [position] r | g << 8 | b << 16
+  float weight[16];       // [position] list entries with this colour
   int position_of[16];    // list entry -> position
   int value_of[16];       // list entry -> distinct value
   uint16_t value[16];
@@ -154,20 +162,23 @@ void order_by_descending(const int* key, int n, int* order) {
   for (int k = 0; k < n; k++) order[k] &= 15;
 }
 
-void prepare_colours(const uint8_t* colour_list, int count) {
+void prepare_colours(const uint8_t* colour_list, int list_count) {
   prepare_roots();
   SearchColours& s = colours;
-  s.count = count;
+  s.list_count = list_count;
   int value_count = 0;
-  int packed[16];
+  int count = 0;
+  // distinct colours: equal colours have equal values, so each is looked
+  // for among the colours of its value alone (newest first, chained by
+  // `older`)
+  int packed[16], repeats[16], colour_of[16], older[16], newest_of_value[16];
   int sum_r = 0, sum_g = 0, sum_b = 0;
-  for (int k = 0; k < count; k++) {
+  for (int k = 0; k < list_count; k++) {
     const uint8_t* c = colour_list + 3 * k;
     int r = c[0], g = c[1], b = c[2];
     sum_r += r;
     sum_g += g;
     sum_b += b;
-    packed[k] = r | g << 8 | b << 16;
     uint16_t v = pack_rgb565(r, g, b);
     int id = value_slot[v] - 1;
     if (id < 0) {
@@ -181,23 +192,39 @@ void prepare_colours(const uint8_t* colour_list, int count) {
       s.value_rgb[id][2] = unpacked[2];
       s.first[id] = k;
       s.second[id] = -1;
+      newest_of_value[id] = -1;
     } else if (s.second[id] < 0) {
       s.second[id] = k;
     }
     s.value_of[k] = id;
+    int rgb = r | g << 8 | b << 16;
+    int same = newest_of_value[id];
+    while (same >= 0 && packed[same] != rgb) same = older[same];
+    if (same < 0) {
+      same = count++;
+      packed[same] = rgb;
+      repeats[same] = 0;
+      older[same] = newest_of_value[id];
+      newest_of_value[id] = same;
+    }
+    repeats[same]++;
+    colour_of[k] = same;
   }
   s.value_count = value_count;
   for (int v = 0; v < value_count; v++) value_slot[s.value[v]] = 0;
 
   // the colours far from the mean are the ones a poor candidate misses
-  int spread[16], order[16];
-  int mean_r = sum_r / count, mean_g = sum_g / count, mean_b = sum_b / count;
+  int spread[16], order[16], position[16];
+  int mean_r = sum_r / list_count, mean_g = sum_g / list_count, mean_b = sum_b / list_count;
   for (int k = 0; k < count; k++) spread[k] = squared_to_packed(packed[k], mean_r, mean_g, mean_b);
   order_by_descending(spread, count, order);
+  s.count = count;
   for (int p = 0; p < count; p++) {
     s.rgb[p] = packed[order[p]];
-    s.position_of[order[p]] = p;
+    s.weight[p] = (float)repeats[order[p]];
+    position[order[p]] = p;
   }
+  for (int k = 0; k < list_count; k++) s.position_of[k] = position[colour_of[k]];
 
   // two values at a time, each entry read once for both (the last of an odd
   // count with itself); channels in locals: the stores below would
@@ -278,19 +305,28 @@ inline int pair_nearest(int p, const int* to_a, const int* to_b, const int* m0, 
 template <typename Nearest>
 inline float complete_error(const Nearest& nearest) {
   float error = 0.0f;
-  for (int k = 0; k < colours.count; k++) error += rounded_distance(nearest(colours.position_of[k]));
+  for (int k = 0; k < colours.list_count; k++)
+    error += rounded_distance(nearest(colours.position_of[k]));
   return error;
 }
 
 // Block error of a candidate, or -1 when the screen, which adds the terms in
-// position order, drops it.
+// position order, each colour's term times the entries that hold it, drops
+// it. Every colour distinct, the weights are left out.
 template <typename Nearest>
 inline float screened_error(const Nearest& nearest, float best) {
   float bound = best * SCREEN_MARGIN;
   float sum = 0.0f;
-  for (int p = 0; p < colours.count; p++) {
-    sum += rounded_distance(nearest(p));
-    if (sum > bound) return -1.0f;
+  if (colours.count == colours.list_count) {
+    for (int p = 0; p < colours.count; p++) {
+      sum += rounded_distance(nearest(p));
+      if (sum > bound) return -1.0f;
+    }
+  } else {
+    for (int p = 0; p < colours.count; p++) {
+      sum += colours.weight[p] * rounded_distance(nearest(p));
+      if (sum > bound) return -1.0f;
+    }
   }
   return complete_error(nearest);
 }
