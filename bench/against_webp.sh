@@ -32,22 +32,6 @@ fi
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-# CPU (user + system, of the program and the workers it waited for) and wall
-# time of one run, in seconds
-timed() {  # TIMES_FILE COMMAND...
-  python3 - "$@" <<'PY'
-import resource, subprocess, sys, time
-def cpu():
-    used = resource.getrusage(resource.RUSAGE_CHILDREN)
-    return used.ru_utime + used.ru_stime
-before, start = cpu(), time.monotonic()
-subprocess.run(sys.argv[2:], stdout=subprocess.DEVNULL, check=True)
-wall = time.monotonic() - start
-with open(sys.argv[1], "a") as out:
-    out.write("%f %f\n" % (cpu() - before, wall))
-PY
-}
-
 kinds=(jobs1 jobs2 opaque12 webp)
 echo "| sequence | frames | program | runs | wall s | CPU s | size KiB |"
 echo "|---|---:|---|---:|---:|---:|---:|"
@@ -68,8 +52,8 @@ for folder in "${folders[@]}"; do
   cmp -s "$work/jobs1.velt" "$work/jobs2.velt" || { echo "bench: --jobs 2 wrote other bytes" >&2; exit 1; }
   declare -A wall cpu
   for kind in "${kinds[@]}"; do
-    cpu[$kind]=$(cut -d' ' -f1 "$work/$name.$kind" | median)
-    wall[$kind]=$(cut -d' ' -f2 "$work/$name.$kind" | median)
+    cpu[$kind]=$(awk '{ print $1 / 1000 }' "$work/$name.$kind" | median)
+    wall[$kind]=$(awk '{ print $2 / 1000 }' "$work/$name.$kind" | median)
   done
   size() { echo $(( $(stat -c %s "$1") / 1024 )); }
   printf '| %s | %d | `velt encode --jobs 1` | %d | %.3f | %.3f | %s |\n' "$name" "$count" "$runs" \

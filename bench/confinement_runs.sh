@@ -38,22 +38,6 @@ if [ -f "$frames_dir/camera/frame_0.png" ]; then
   inputs+=("$work/camera-500")
 fi
 
-# CPU (user + system, of the program and the workers it waited for) and wall
-# time of one run, in milliseconds
-timed() {  # TIMES_FILE COMMAND...
-  python3 - "$@" <<'PY'
-import resource, subprocess, sys, time
-def cpu():  # of the children waited for so far (Python's start-up has some)
-    used = resource.getrusage(resource.RUSAGE_CHILDREN)
-    return used.ru_utime + used.ru_stime
-before, start = cpu(), time.monotonic()
-subprocess.run(sys.argv[2:], stdout=subprocess.DEVNULL, check=True)
-wall = time.monotonic() - start
-with open(sys.argv[1], "a") as out:
-    out.write("%f %f\n" % ((cpu() - before) * 1000, wall * 1000))
-PY
-}
-
 # one command of each kind, with its output as the last word
 commands() {  # BUILD INPUT OUTPUT
   echo "$1/velt encode $2 $3 --jobs 1 --quiet"
