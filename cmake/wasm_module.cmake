@@ -84,8 +84,10 @@ function(translate_wasm_module target wasm module)
       OUTPUT ${obj}
       COMMAND ${WASM_CLANG} $<IF:$<CONFIG:Debug>,-O1,-O3> $<$<NOT:$<CONFIG:Debug>>:-DNDEBUG> -fPIE
         -ffp-contract=off
-        ${WASM_TRANSLATED_FLAGS} ${bound_flags} -w -I${gen_dir} -c ${gen_dir}/${module}.c -o ${obj}
+        ${WASM_TRANSLATED_FLAGS} ${bound_flags} -w -I${gen_dir} -MD -MF ${obj}.d
+        -c ${gen_dir}/${module}.c -o ${obj}
       DEPENDS ${gen_dir}/${module}.c ${gen_dir}/${module}.h
+      DEPFILE ${obj}.d
       COMMENT "clang ${module}.c"
       VERBATIM)
     add_library(${target} STATIC ${obj})
