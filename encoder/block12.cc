@@ -35,6 +35,10 @@ void assign_pixel_codes(const uint8_t block_rgba[64], const uint8_t palette[24],
   int pr[4], pg[4], pb[4];
   split_palette(palette, 4, pr, pg, pb);
   for (int i = 0; i < 16; i++) {
+    if (i > 0 && repeats_previous_pixel(block_rgba, i)) {
+      codes[i] = codes[i - 1];
+      continue;
+    }
     const uint8_t* pixel = block_rgba + 4 * i;
     int alpha = pixel[3];
     if (alpha <= TRANSPARENT_CODE_AT_MOST) {
@@ -60,6 +64,10 @@ void assign_indices12(const uint8_t block_rgba[64], const uint8_t palette[24], u
   int pr[8], pg[8], pb[8];
   split_palette(palette, 8, pr, pg, pb);
   for (int i = 0; i < 16; i++) {
+    if (i > 0 && repeats_previous_pixel(block_rgba, i)) {
+      indices[i] = indices[i - 1];
+      continue;
+    }
     const uint8_t* pixel = block_rgba + 4 * i;
     indices[i] = (uint8_t)nearest_entry(pixel[0], pixel[1], pixel[2], pr, pg, pb, 8);
   }

@@ -4,6 +4,7 @@
 #define VELT_BLOCK_ENCODING_H
 
 #include <stdint.h>
+#include <string.h>
 
 #include "colour_math.h"
 #include "velt_format.h"  // the mode bits and record sizes
@@ -53,6 +54,17 @@ void build_block_palette(uint16_t c0, uint16_t c1, bool three_colour, uint8_t pa
 // 0..2 are chosen by distance and a pixel with alpha below 128 gets index 3.
 void assign_indices(const uint8_t block_rgba[64], const uint8_t palette[12], bool three_colour,
                     uint8_t indices[16]);
+
+// True when pixel i (i > 0) of the block has the R, G, B and A of pixel
+// i - 1: its index or code is then the previous pixel's. Flat areas and
+// drawings repeat pixels along every row, and the nearest-entry search is
+// most of the work of assigning them.
+static inline bool repeats_previous_pixel(const uint8_t block_rgba[64], int i) {
+  uint32_t pixel, previous;
+  memcpy(&pixel, block_rgba + 4 * i, 4);
+  memcpy(&previous, block_rgba + 4 * i - 4, 4);
+  return pixel == previous;
+}
 
 // Packs the endpoints (little-endian) and one byte per pixel row, leftmost
 // pixel of the row in the top two bits, into an 8-byte record.

@@ -38,6 +38,10 @@ void assign_indices(const uint8_t block_rgba[64], const uint8_t palette[12], boo
   int pr[4], pg[4], pb[4];
   split_palette(palette, 4, pr, pg, pb);
   for (int i = 0; i < 16; i++) {
+    if (i > 0 && repeats_previous_pixel(block_rgba, i)) {
+      indices[i] = indices[i - 1];
+      continue;
+    }
     const uint8_t* pixel = block_rgba + 4 * i;
     int index;
     if (!three_colour) {
